@@ -1,0 +1,145 @@
+#include "SEngine.h"
+
+#include <algorithm>
+#include <exception>
+#include <memory>
+
+#include "EngineConstants.h"
+
+using namespace zuroka;
+
+SEngine::SEngine(SEngineSeam& seam)
+    : marks(&seam), pitches(&seam), midi(marks, pitches), seam(seam) {}
+
+SEngineObject* SEngine::GetEngineObject(int index) {
+  switch (index) {
+    case kWavFile:
+      return &wavFile;
+    case kFFT:
+      return &fft;
+    case kMarks:
+      return &marks;
+    case kPitches:
+      return &pitches;
+    default:
+      return nullptr;
+  }
+}
+
+bool SEngine::BeginRun(const std::string& wav) {
+  tracks.FinishAll();  // a run cut short earlier leaves none behind
+  wavFileName = wav;
+  numFrames = wavFile.GetSampleCount() / kHop;
+  midiFileName = ReplaceExt(wavFileName, "mid");
+  const bool ok = marks.Init(kGridRows, numFrames) == 0 && pitches.Init(kGridRows, numFrames) == 0;
+  if (!ok) {
+    marks.Init(0, 0);
+    pitches.Init(0, 0);
+  }
+  return ok;
+}
+
+int SEngine::AnalyzedFrames() const {
+  const std::int64_t s = wavFile.GetSampleCount();
+  if (s <= kFrameLength) return 0;
+  // Offsets 0, 1024, ... with offset + 2048 < s.
+  return static_cast<int>((s - kFrameLength - 1) / kHop + 1);
+}
+
+bool SEngine::IsMelodyCandidate(int index, int& note, int& bin, int& level) const {
+  const double* c = fft.GetCepstrum();
+  std::int32_t dbThreshold;
+  double cpThreshold;
+  fft.GetThresholds(dbThreshold, cpThreshold);
+  if (c[index - 1] >= c[index] || c[index + 1] >= c[index] || !(c[index] > cpThreshold)) {
+    return false;
+  }
+  note = fft.NoteOfQuefrency(index);
+  bin = fft.BinOfNote(note);
+  level = fft.GetDB(bin);
+  return level > dbThreshold;
+}
+
+void SEngine::AnalyzeFrames(const std::function<void(int)>& onFrame) {
+  const std::int32_t s = wavFile.GetSampleCount();
+  if (s <= kFrameLength) return;
+  const SSampleView samples = wavFile.GetSamples(0);
+  bool lastWasPadding = false;
+  for (std::int64_t offset = 0; offset < s; offset += kHop) {
+    if (!(offset + kFrameLength < s)) continue;
+    const int frame = static_cast<int>(offset / kHop);
+    // A frame wholly in the padding of a short file equals the one before it, so
+    // the analyser's results stand as they are.
+    const bool padding = offset >= samples.stored;
+    if (!(padding && lastWasPadding)) {
+      fft.Analyze(samples, static_cast<std::int32_t>(offset), kTransformOrder, seam.GetDBRatio(),
+                  seam.GetCPRatio());
+    }
+    lastWasPadding = padding;
+
+    for (int pos = 0; pos < tracks.Count();) {
+      if (tracks.Get(pos)->Follow()) {
+        ++pos;
+      } else {
+        tracks.Delete(pos);
+      }
+    }
+
+    const double* cepstrum = fft.GetCepstrum();
+    for (int index = kFirstScanIndex; index < kScanEnd;) {
+      int note = 0, bin = 0, level = 0;
+      if (!IsMelodyCandidate(index, note, bin, level)) {
+        ++index;
+        continue;
+      }
+      if (note >= kLowestTrackNote && !tracks.IsTracked(note)) {
+        try {
+          const double peak = cepstrum[fft.QuefrencyOfNote(note)];
+          tracks.Add(std::make_unique<SCpstrmSearch>(*this, frame, note, bin, level, peak));
+        } catch (const std::exception& e) {
+          seam.ShowMessage(e.what(), "");
+        }
+      }
+      index += 2;
+    }
+    if (onFrame) onFrame(frame);
+  }
+}
+
+void SEngine::EstimateTempo() { beatSeconds = marks.GetCommonNoteLength(beatFrames); }
+
+int SEngine::ComputeTempo() {
+  midi.Reset();
+  return midi.ComputeTempo(beatSeconds, beatFrames);
+}
+
+bool SEngine::WriteMidi(int bpm, SStandardMidi::Timing timing) {
+  return midi.Write(midiFileName, marks.GetMaxRow() + 1, numFrames, bpm, timing);
+}
+
+bool SEngine::Remake(int bpm, SStandardMidi::Timing timing) {
+  midi.Reset();
+  EstimateTempo();
+  midi.ComputeTempo(beatSeconds, beatFrames);
+  return WriteMidi(bpm, timing);
+}
+
+int SEngine::ClampTempo(int bpm) { return std::clamp(bpm, kMinTempo, kMaxTempo); }
+
+int SEngine::CountNotes() const {
+  int n = 0;
+  for (int r = 0; r < marks.GetRows(); ++r) {
+    const std::uint8_t* row = marks.Row(r);
+    n += static_cast<int>(std::count(row, row + marks.GetFrames(), kNoteOnMark));
+  }
+  return n;
+}
+
+std::string ReplaceExt(const std::string& fileName, const std::string& ext) {
+  const std::size_t slash = fileName.rfind('/');
+  const std::size_t dot = fileName.rfind('.');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
+    return fileName.substr(0, dot + 1) + ext;
+  }
+  return fileName + "." + ext;
+}

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "EngineConstants.h"
+#include "SEngineObject.h"
+#include "SWavFile.h"
+
+// Analyses one frame of 2048 samples: level, Hann-windowed spectrum in whole
+// decibels, cepstrum, their maxima and the two candidate thresholds; converts
+// between frequencies, cepstrum indexes, bins and note numbers.
+//
+// Decibel values are truncated toward zero, never rounded. Tables that are the
+// same for every frame (window, twiddles, note tables) are computed once, the
+// same way the per-frame steps would; results are bit for bit those of the plain
+// steps. Per-bin decibels are computed when asked for.
+class SFFT : public SEngineObject {
+ public:
+  static constexpr int N = zuroka::kFrameLength;
+
+  SFFT();
+
+  // Analyses samples[offset .. offset + 2047]. order is the transform order (11);
+  // dbRatio and cpRatio are the options' percentages times 0.01.
+  void Analyze(const SSampleView& samples, std::int32_t offset, std::int32_t order,
+               double dbRatio, double cpRatio);
+  // The same on a plain array of at least offset + 2048 samples.
+  void Analyze(const std::int32_t* samples, std::int32_t offset, std::int32_t order,
+               double dbRatio, double cpRatio);
+
+  const double* GetCepstrum() const { return cepstrum.data(); }  // 1024 values
+  std::int32_t GetDB(int bin) const;  // dB of bin 0..1023, truncated toward zero
+  std::int32_t GetMaxDB() const { return maxDB; }
+  std::int32_t GetLevel() const { return level; }
+  double GetMaxCP() const { return maxCP; }
+  void GetThresholds(std::int32_t& dbThreshold, double& cpThreshold) const {
+    dbThreshold = DBThreshold;
+    cpThreshold = CPThreshold;
+  }
+
+  // MIDI note of a frequency in Hz (> 0): cents rounded half up, see NoteOfFrequency.
+  static int NoteOfFrequency(double hz);
+  // Note of cepstrum index q: NoteOfFrequency(44100 / (q + 1)).
+  int NoteOfQuefrency(int q) const;
+  // Index 0..1023 with the largest cepstrum value among the note's indexes in this
+  // frame (earlier wins ties); 1023 for a note that has none.
+  int QuefrencyOfNote(int note) const;
+  // Spectrum bin of the note with the largest dB in this frame (lowest wins ties);
+  // for a note without a bin, the highest bin of a lower note (0 if none); notes
+  // above the table's last entry give bin 1023.
+  int BinOfNote(int note) const;
+
+  // The transform on re/im in place, as the plain steps define it; sign -1 is the
+  // forward transform divided by N, +1 the inverse without scaling. Exposed for tests.
+  void Transform(std::int32_t order, int sign);
+  std::array<double, N> re{};
+  std::array<double, N> im{};
+
+  // Selects the portable butterflies even where AVX2 is available (tests).
+  void ForcePortable(bool on) { portable = on || !hasAvx2; }
+
+ private:
+  struct Stage {
+    int c;                    // half block size
+    std::vector<double> wr;   // per block
+    std::vector<double> wiF;  // sign -1
+    std::vector<double> wiI;  // sign +1
+    // The narrow stages (c == 1, 2) in the lane order of the vector butterflies.
+    std::vector<double> lwr, lwiF, lwiI;
+  };
+  void Precompute();
+  void ForwardFast();
+  void InverseFast();
+  std::int32_t DBOfPower(double p) const;
+  void Butterflies(double* r, double* i, int sign, bool lastHalf);
+
+  std::array<double, zuroka::kCepstrumLength> cepstrum{};
+  double maxCP = 0;
+  mutable std::array<std::int32_t, zuroka::kBins> db{};
+  std::int32_t maxDB = 0;
+  std::int32_t level = 0;
+  std::array<std::int32_t, zuroka::kBins> binNote{};
+  std::int32_t DBThreshold = 0;
+  double CPThreshold = 0;
+
+  // Per-frame state of the lazy decibels.
+  std::array<double, zuroka::kBins> power{};
+  mutable std::array<std::uint32_t, zuroka::kBins> dbStamp{};
+  std::uint32_t frameStamp = 1;
+
+  // Tables computed once.
+  std::array<double, N> hann{};          // 1 - cos(2 pi i / 2048)
+  std::vector<Stage> stages;
+  std::array<std::int32_t, N> bitrev{};
+  std::array<int, zuroka::kCepstrumLength> quefNote{};
+  struct Run {
+    int first;  // first index (cepstrum) or table entry (bins); -1 when none
+    int length;
+    int fallback;  // BinOfNote without a run
+  };
+  static constexpr int kNoteTable = 256;
+  std::array<Run, kNoteTable> quefRun{};
+  std::array<Run, kNoteTable> binRun{};
+  std::array<double, N> work{};  // natural-order log power for the inverse
+  bool hasAvx2 = false;
+  bool portable = true;
+};

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class SSequence;
+
+// Writes the two note grids as a Standard MIDI File (format 0, one track, 480 ticks
+// per quarter note) and derives the file's tempo from the most frequent note length.
+class SStandardMidi {
+ public:
+  // Frames map onto ticks at ticksPerFrame; with Exact, the Set Tempo event makes a
+  // frame last exactly 1024/44100 s and tick fractions are carried, not dropped.
+  enum class Timing { Default, Exact };
+
+  // Binds the writer to the grids (not owned) and calls Reset.
+  SStandardMidi(const SSequence& marks, const SSequence& pitches);
+
+  // Fills the fixed event images and the note-value tables.
+  void Reset();
+  // seconds, frames: duration and length of the most frequent note. Sets
+  // ticksPerFrame and the division; returns the tempo in bpm (1..255).
+  std::uint8_t ComputeTempo(double seconds, int frames);
+  // Writes the file: rows and frames of the grids to scan, bpm (1..255) for the Set
+  // Tempo event. The bytes go to a temporary file in the same folder that then
+  // replaces fileName, so an existing file is never lost. Returns false (and sets
+  // GetError) when the file could not be written.
+  bool Write(const std::string& fileName, int rows, int frames, int bpm,
+             Timing timing = Timing::Default);
+  // The bytes Write would write, without touching any file.
+  std::vector<std::uint8_t> Build(int rows, int frames, int bpm,
+                                  Timing timing = Timing::Default) const;
+
+  double GetTicksPerFrame() const { return ticksPerFrame; }
+  const std::string& GetError() const { return error; }
+
+  // Variable-length quantity (at most 4 bytes: larger values are clamped).
+  static int WriteDeltaTime(std::vector<std::uint8_t>& out, std::int64_t ticks);
+  static int WriteEvent(std::vector<std::uint8_t>& out, std::uint8_t status, std::uint8_t data1,
+                        std::uint8_t data2);
+  // The 6-byte Set Tempo event for 60000000 / bpm microseconds per quarter note.
+  static int WriteTempo(std::vector<std::uint8_t>& out, int bpm);
+  static int WriteTrackLength(std::vector<std::uint8_t>& out, std::size_t at, int length);
+
+ private:
+  std::array<std::uint8_t, 14> header{};
+  std::array<std::uint8_t, 8> trackHeader{};
+  std::uint8_t tempo = 60;
+  std::array<std::uint8_t, 12> gsReset{};
+  std::array<std::uint8_t, 4> endOfTrack{};
+  std::array<double, 6> durations{};  // seconds at 60 bpm: whole .. thirty-second
+  std::array<double, 6> quarters{};   // length in quarter notes
+  double ticksPerFrame = 0;
+  const SSequence& marks;
+  const SSequence& pitches;
+  std::string error;
+};

@@ -1,0 +1,210 @@
+#include "SWavFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr int kHeaderBytes = 36;      // RIFF header and the fixed part of the format chunk
+constexpr int kChunkHeaderBytes = 8;  // identifier and size
+constexpr std::size_t kReadBlock = 1 << 16;  // bytes per read of sample data
+
+// Closes the descriptor (and with it the lock) on every path out of Open.
+class FileHandle {
+ public:
+  explicit FileHandle(int fd) : fd_(fd) {}
+  ~FileHandle() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Reads exactly n bytes at the absolute position pos; false when the file ends first.
+bool ReadAt(int fd, std::int64_t pos, void* out, std::size_t n) {
+  auto* p = static_cast<unsigned char*>(out);
+  while (n > 0) {
+    ssize_t got = ::pread(fd, p, n, static_cast<off_t>(pos));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    p += got;
+    pos += got;
+    n -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+std::uint32_t U32(const unsigned char* b) {
+  return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+         static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+}
+std::int16_t S16(const unsigned char* b) {
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(b[0] | b[1] << 8));
+}
+
+}  // namespace
+
+void SSampleView::CopyTo(std::int32_t first, std::int32_t n, double* out) const {
+  std::int32_t real = std::clamp(stored - first, 0, n);
+  for (std::int32_t i = 0; i < real; ++i) out[i] = data[first + i];
+  for (std::int32_t i = real; i < n; ++i) out[i] = pad;
+}
+
+void SWavFile::Release() {
+  std::vector<std::int32_t>().swap(left);
+  std::vector<std::int32_t>().swap(right);
+  loaded = false;
+}
+
+std::int32_t SWavFile::Open(const std::string& fileName) {
+  Release();
+  riffSize = 0;
+  std::memset(formType, 0, sizeof formType);
+  fmtSize = 0;
+  channels = 0;
+  samplesPerSec = 0;
+  bytesPerSec = 0;
+  bitsPerSample = 0;
+  dataSize = 0;
+  sampleCount = 0;
+  formatTag = 0;
+  storedCount = 0;
+  padValue = 0;
+  failure = Failure::None;
+  failureErrno = 0;
+
+  auto fail = [this](Failure why, std::int32_t result) {
+    failure = why;
+    return result;
+  };
+
+  // Non-blocking so that a FIFO or device named by mistake cannot hang the open.
+  FileHandle file(::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (file.get() < 0) {
+    failureErrno = errno;
+    return fail(errno == ENOENT || errno == ENOTDIR ? Failure::Missing : Failure::NoAccess,
+                kCannotOpen);
+  }
+  struct stat st {};
+  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    return fail(Failure::NotAFile, kCannotOpen);
+  }
+  // No sharing: a file that another holder has locked is refused.
+  if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+    failureErrno = errno;
+    return fail(Failure::NoAccess, kCannotOpen);
+  }
+  const std::int64_t fileSize = st.st_size;
+  if (fileSize == 0) return fail(Failure::Empty, kRefused);
+
+  unsigned char h[kHeaderBytes];
+  if (!ReadAt(file.get(), 0, h, sizeof h)) return fail(Failure::TooShort, kRefused);
+  riffSize = U32(h + 4);
+  std::memcpy(formType, h + 8, 4);
+  fmtSize = static_cast<std::int32_t>(U32(h + 16));
+  formatTag = S16(h + 20);
+  channels = S16(h + 22);
+  samplesPerSec = U32(h + 24);
+  bytesPerSec = U32(h + 28);
+  bitsPerSample = S16(h + 34);
+  if (std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WAVE", 4) != 0) {
+    return fail(Failure::NotWave, kRefused);
+  }
+
+  // Chunk walk: the chunk after the format chunk is the data chunk unless it is a
+  // foreign one, which is skipped once. No pad byte after odd sizes.
+  std::int64_t p = 20 + static_cast<std::int64_t>(fmtSize);
+  unsigned char ch[kChunkHeaderBytes];
+  if (p < 0 || !ReadAt(file.get(), p, ch, sizeof ch)) return fail(Failure::TooShort, kRefused);
+  if (std::memcmp(ch, "data", 4) != 0) {
+    p = p + kChunkHeaderBytes + static_cast<std::int64_t>(U32(ch + 4));
+    if (!ReadAt(file.get(), p, ch, sizeof ch)) return fail(Failure::TooShort, kRefused);
+  }
+  dataSize = static_cast<std::int32_t>(U32(ch + 4));
+  const std::int64_t dataStart = p + kChunkHeaderBytes;
+
+  if (bitsPerSample != 16) return fail(Failure::NotSixteenBit, kRefused);
+  if (dataSize < 0) return fail(Failure::NegativeSize, kBadHeader);
+
+  const bool stereo = channels == 2;
+  const int perFrame = stereo ? 2 : 1;  // 16-bit values per sample frame
+  sampleCount = stereo ? dataSize / 4 : dataSize / 2;
+
+  // Only what the file holds is read and stored; the rest is padding.
+  const std::int64_t wanted = static_cast<std::int64_t>(sampleCount) * perFrame;
+  const std::int64_t available = std::max<std::int64_t>(0, (fileSize - dataStart) / 2);
+  const std::int64_t values = std::min(wanted, available);
+  storedCount = static_cast<std::int32_t>((values + perFrame - 1) / perFrame);
+  try {
+    left.resize(static_cast<std::size_t>(storedCount));
+    if (stereo) right.resize(static_cast<std::size_t>(storedCount));
+  } catch (const std::bad_alloc&) {
+    Release();
+    sampleCount = 0;
+    storedCount = 0;
+    return fail(Failure::NoMemory, kNoMemory);
+  }
+
+  std::vector<unsigned char> block(std::min<std::size_t>(kReadBlock, values * 2 + 2));
+  std::int64_t done = 0;
+  std::int32_t last = 0;
+  while (done < values) {
+    const std::int64_t n = std::min<std::int64_t>(values - done, block.size() / 2);
+    if (!ReadAt(file.get(), dataStart + done * 2, block.data(), static_cast<std::size_t>(n * 2))) {
+      break;  // the file shrank while it was read: pad from here
+    }
+    for (std::int64_t k = 0; k < n; ++k) {
+      const std::int64_t v = done + k;
+      last = S16(block.data() + k * 2);
+      if (stereo) {
+        (v % 2 == 0 ? left : right)[static_cast<std::size_t>(v / 2)] = last;
+      } else {
+        left[static_cast<std::size_t>(v)] = last;
+      }
+    }
+    done += n;
+  }
+  // A value that could not be read repeats the last one read, across channels.
+  padValue = last;
+  storedCount = static_cast<std::int32_t>((done + perFrame - 1) / perFrame);
+  left.resize(static_cast<std::size_t>(storedCount));
+  if (stereo) {
+    right.resize(static_cast<std::size_t>(storedCount));
+    if (done % 2 == 1) right.back() = padValue;
+  }
+  loaded = true;
+  return kLoaded;
+}
+
+SSampleView SWavFile::GetSamples(int channel) const {
+  SSampleView v;
+  const auto& a = (channel == 0) ? left : right;
+  v.data = a.data();
+  v.stored = static_cast<std::int32_t>(a.size());
+  v.count = (channel == 0 || channels == 2) ? sampleCount : 0;
+  v.pad = padValue;
+  return v;
+}
+
+std::string SWavFile::GetInfoText() const {
+  char buf[512];
+  std::snprintf(buf, sizeof buf,
+                "FileSize : %dbytes\nFileType : %sfile\nChannel : %d\nSamplesPerSec : %d\n"
+                "BytesPerSec : %d\nBitsPerSample : %d\n",
+                static_cast<std::int32_t>(riffSize), formType, channels,
+                static_cast<std::int32_t>(samplesPerSec), static_cast<std::int32_t>(bytesPerSec),
+                bitsPerSample);
+  return buf;
+}

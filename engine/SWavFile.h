@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "SEngineObject.h"
+
+// Read-only view of one channel's samples. A file that ends before its data size
+// is padded with the last value read; the padding is not stored, so a header that
+// claims gigabytes costs no memory for data that is not in the file.
+struct SSampleView {
+  const std::int32_t* data = nullptr;  // the samples actually read
+  std::int32_t stored = 0;             // samples in data
+  std::int32_t count = 0;              // samples per channel, padding included
+  std::int32_t pad = 0;                // value of every sample at index >= stored
+
+  std::int32_t operator[](std::int32_t i) const { return i < stored ? data[i] : pad; }
+  // Copies count samples from index first into out (first + n <= count).
+  void CopyTo(std::int32_t first, std::int32_t n, double* out) const;
+};
+
+// Loads one RIFF/WAVE file of 16-bit samples whole, one array of sign-extended
+// 32-bit samples per channel, and keeps the header fields of the information text.
+class SWavFile : public SEngineObject {
+ public:
+  // Results of Open.
+  static constexpr std::int32_t kLoaded = 1;
+  static constexpr std::int32_t kCannotOpen = -1;
+  static constexpr std::int32_t kNoMemory = -2;
+  static constexpr std::int32_t kRefused = -3;    // not 16-bit, too short, not RIFF/WAVE
+  static constexpr std::int32_t kBadHeader = -4;  // a negative data size
+
+  // Why the last Open failed, for messages that name the cause.
+  enum class Failure {
+    None,
+    Missing,       // no such file
+    NotAFile,      // a directory or a device
+    NoAccess,      // permission denied or held by another program
+    Empty,         // zero bytes
+    TooShort,      // ends before the 44-byte header
+    NotWave,       // no RIFF/WAVE identifiers
+    NotSixteenBit, // bitsPerSample other than 16 (8, 24, 32-bit, float)
+    NegativeSize,  // the data chunk's size field is negative
+    NoMemory,
+  };
+
+  SWavFile() = default;
+
+  // Loads the file. Returns 1 when loaded, -1 when it cannot be opened, -2 when the
+  // sample arrays cannot be allocated, -3 when it is refused (not 16 bits per sample,
+  // shorter than its header, no RIFF/WAVE identifiers), -4 for a negative data size.
+  // The file is locked for exclusive use while it is read.
+  std::int32_t Open(const std::string& fileName);
+
+  // "FileSize : ...", six lines each ending with a line feed.
+  std::string GetInfoText() const;
+  std::int32_t GetSampleCount() const { return sampleCount; }  // samples per channel
+  // channel 0: first channel; any other: the second (stereo files only).
+  SSampleView GetSamples(int channel) const;
+
+  Failure GetFailure() const { return failure; }
+  int GetFailureErrno() const { return failureErrno; }
+  // Samples per channel that the data size promised but the file did not hold.
+  std::int32_t GetMissingSamples() const { return sampleCount - storedCount; }
+  bool IsLoaded() const { return loaded; }
+  std::int16_t GetChannels() const { return channels; }
+  std::int16_t GetBitsPerSample() const { return bitsPerSample; }
+  std::int16_t GetFormatTag() const { return formatTag; }
+
+ private:
+  void Release();
+
+  std::uint32_t riffSize = 0;
+  char formType[5] = {0, 0, 0, 0, 0};
+  std::int32_t fmtSize = 0;
+  std::int16_t channels = 0;
+  std::uint32_t samplesPerSec = 0;
+  std::uint32_t bytesPerSec = 0;
+  std::int16_t bitsPerSample = 0;
+  std::int32_t dataSize = 0;
+  std::int32_t sampleCount = 0;
+  std::vector<std::int32_t> left;
+  std::vector<std::int32_t> right;
+  bool loaded = false;
+
+  std::int16_t formatTag = 0;
+  std::int32_t storedCount = 0;  // sample frames actually read
+  std::int32_t padValue = 0;
+  Failure failure = Failure::None;
+  int failureErrno = 0;
+};
