@@ -1,0 +1,148 @@
+#include "Converter.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "SEngine.h"
+
+namespace zuroka {
+
+namespace {
+
+// Options fixed for the run; engine messages become stderr lines.
+class CliSeam : public SFixedSeam {
+ public:
+  CliSeam(int cp, int db, int border, std::vector<std::string>& err)
+      : SFixedSeam(cp, db, border), err(err) {}
+  void ShowMessage(const std::string& text, const std::string& caption) override {
+    err.push_back(caption.empty() ? text : caption + ": " + text);
+  }
+
+ private:
+  std::vector<std::string>& err;
+};
+
+std::string OpenFailure(const SWavFile& wav) {
+  switch (wav.GetFailure()) {
+    case SWavFile::Failure::Missing:
+      return "no such file";
+    case SWavFile::Failure::NotAFile:
+      return "not a regular file (a directory or a device)";
+    case SWavFile::Failure::NoAccess:
+      if (wav.GetFailureErrno() == EWOULDBLOCK) return "the file is in use by another program";
+      return std::string("cannot open: ") + std::strerror(wav.GetFailureErrno());
+    case SWavFile::Failure::Empty:
+      return "empty file";
+    case SWavFile::Failure::TooShort:
+      return "file ends inside its header (truncated or not a WAV file)";
+    case SWavFile::Failure::NotWave:
+      return "not a WAV file (no RIFF/WAVE header)";
+    case SWavFile::Failure::NotSixteenBit:
+      if (wav.GetFormatTag() == 3) {
+        return "floating-point samples; only 16-bit PCM WAV files can be converted";
+      }
+      return std::to_string(wav.GetBitsPerSample()) +
+             "-bit samples; only 16-bit PCM WAV files can be converted";
+    case SWavFile::Failure::NegativeSize:
+      return "corrupt header: the data chunk's size is negative";
+    case SWavFile::Failure::NoMemory:
+      return "not enough memory for the samples";
+    case SWavFile::Failure::None:
+      break;
+  }
+  return "cannot be read";
+}
+
+std::string NotesJson(const SEngine& engine) {
+  nlohmann::ordered_json notes = nlohmann::ordered_json::array();
+  const SSequence& marks = engine.marks;
+  const SSequence& pitches = engine.pitches;
+  for (int r = 0; r < marks.GetRows(); ++r) {
+    const std::uint8_t* m = marks.Row(r);
+    int start = -1;
+    for (int f = 0; f < marks.GetFrames(); ++f) {
+      if (m[f] == kNoteOnMark && start < 0) {
+        start = f;
+      } else if (m[f] == kNoteOffMark && start >= 0) {
+        notes.push_back({{"row", r},
+                         {"start", start},
+                         {"end", f},
+                         {"note", pitches.Row(r)[start]},
+                         {"startSeconds", start * static_cast<double>(kHop) / kSampleRate},
+                         {"endSeconds", (f + 1) * static_cast<double>(kHop) / kSampleRate}});
+        start = -1;
+      }
+    }
+  }
+  return notes.dump(1) + "\n";
+}
+
+}  // namespace
+
+ConvertResult ConvertFile(const std::string& wavName, const ConvertOptions& o,
+                          const std::function<void(int, int)>& onFrame) {
+  ConvertResult res;
+  CliSeam seam(o.cpPercent, o.dbPercent, o.border, res.err);
+  auto engine = std::make_unique<SEngine>(seam);
+  const std::int32_t opened = engine->wavFile.Open(wavName);
+  if (o.infoOnly) {
+    const auto why = engine->wavFile.GetFailure();
+    const bool headerRead = opened > 0 || why == SWavFile::Failure::NotSixteenBit ||
+                            why == SWavFile::Failure::NegativeSize ||
+                            why == SWavFile::Failure::NotWave;
+    if (headerRead) res.out = wavName + ":\n" + engine->wavFile.GetInfoText();
+    if (opened <= 0) res.err.push_back(wavName + ": " + OpenFailure(engine->wavFile));
+    res.ok = opened > 0;
+    return res;
+  }
+  if (opened <= 0) {
+    res.err.push_back(wavName + ": " + OpenFailure(engine->wavFile));
+    return res;
+  }
+  if (const std::int32_t missing = engine->wavFile.GetMissingSamples(); missing > 0) {
+    res.err.push_back(wavName + ": warning: the file ends " + std::to_string(missing) +
+                      " samples before its data size; they are read as the last sample value");
+  }
+
+  if (!engine->BeginRun(wavName)) {
+    res.err.push_back(wavName + ": not enough memory for the note grids");
+    return res;
+  }
+  if (!o.output.empty()) engine->midiFileName = o.output;
+  const int total = engine->AnalyzedFrames();
+  std::function<void(int)> step;
+  if (onFrame) {
+    int done = 0;
+    step = [&](int) { onFrame(++done, total); };
+  }
+  engine->AnalyzeFrames(step);
+  engine->FinishTracks();
+  engine->EstimateTempo();
+  int tempo = SEngine::ClampTempo(engine->ComputeTempo());
+
+  if (o.tempo) tempo = *o.tempo;
+  if (!engine->WriteMidi(tempo, o.timing)) {
+    res.err.push_back(engine->midiFileName + ": cannot write the MIDI file: " +
+                      engine->midi.GetError());
+    return res;
+  }
+  const int notes = engine->CountNotes();
+  if (!o.notesFile.empty()) {
+    std::ofstream f(o.notesFile, std::ios::binary | std::ios::trunc);
+    f << NotesJson(*engine);
+    f.close();
+    if (!f) {
+      res.err.push_back(o.notesFile + ": cannot write the notes: " + std::strerror(errno));
+      return res;
+    }
+  }
+  res.out = wavName + " -> " + engine->midiFileName + ": " + std::to_string(engine->numFrames) +
+            " frames, " + std::to_string(notes) + " notes, tempo " + std::to_string(tempo) +
+            " bpm\n";
+  res.ok = true;
+  return res;
+}
+
+}  // namespace zuroka

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "SStandardMidi.h"
+
+// One file's conversion without a window: the same engine steps the main window runs.
+namespace zuroka {
+
+struct ConvertOptions {
+  int cpPercent = 60;   // 30..100
+  int dbPercent = 70;   // 30..100
+  int border = 3;       // 1..100
+  std::optional<int> tempo;  // bpm 10..240; the clamped estimate when absent
+  SStandardMidi::Timing timing = SStandardMidi::Timing::Default;
+  std::string output;      // MIDI file; beside the WAV when empty
+  std::string notesFile;   // JSON list of notes; none when empty
+  bool infoOnly = false;
+};
+
+struct ConvertResult {
+  bool ok = false;
+  std::string out;               // what goes to stdout
+  std::vector<std::string> err;  // lines for stderr, without the program name
+};
+
+// Converts one file. onFrame(done, total) reports progress (may be empty).
+ConvertResult ConvertFile(const std::string& wav, const ConvertOptions& options,
+                          const std::function<void(int, int)>& onFrame);
+
+}  // namespace zuroka
