@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "MidiDump.h"
+#include "SSequence.h"
+#include "SStandardMidi.h"
+#include "TestFiles.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+double Seconds(int n) { return ((n - 1) * 1024 + 2048) / 44100.0; }
+
+struct Grids {
+  SSequence marks, pitches;
+  SStandardMidi midi{marks, pitches};
+  explicit Grids(int frames) {
+    marks.Init(40, frames);
+    pitches.Init(40, frames);
+  }
+  void Note(int row, int a, int b, int note) {
+    marks.SetSequence(row, a, 9);
+    marks.SetSequence(row, b, 8);
+    pitches.FillSequence(row, a, b + 1, static_cast<std::uint8_t>(note));
+    if (row > marks.GetMaxRow()) marks.SetMaxRow(row);
+  }
+};
+
+TEST(SStandardMidi, TempoTable) {
+  struct Row {
+    int n;
+    int tempo;
+    double ticks;
+  };
+  const Row rows[] = {{2, 92, 30},  {4, 60, 15}, {6, 49, 10},  {8, 65, 15},
+                      {15, 43, 8},  {20, 60, 12}, {60, 45, 8}, {171, 60, 480.0 * 4 / 171}};
+  Grids g(1);
+  for (const Row& r : rows) {
+    EXPECT_EQ(g.midi.ComputeTempo(Seconds(r.n), r.n), r.tempo) << "n = " << r.n;
+    EXPECT_DOUBLE_EQ(g.midi.GetTicksPerFrame(), r.ticks) << "n = " << r.n;
+  }
+}
+
+TEST(SStandardMidi, TempoOfLongAndEmptyLengthsEnds) {
+  Grids g(1);
+  // Every length from a frame to a minute gives a tempo, including the long notes
+  // where no whole tempo lands within 10 %.
+  for (int n = 1; n < 2600; ++n) {
+    const int t = g.midi.ComputeTempo(Seconds(n), n);
+    ASSERT_GE(t, 1) << n;
+    ASSERT_GT(g.midi.GetTicksPerFrame(), 0) << n;
+  }
+  // 20 s: 240 / 12 = 20 exactly.
+  EXPECT_EQ(g.midi.ComputeTempo(20.0, 861), 12);
+  // 30 s: the nearest tempo passed (240 / 8 = 30).
+  EXPECT_EQ(g.midi.ComputeTempo(30.0, 1291), 8);
+  // An empty grid: 60 bpm, a frame at its real duration.
+  EXPECT_EQ(g.midi.ComputeTempo(0.0, -1), 60);
+  EXPECT_NEAR(g.midi.GetTicksPerFrame(), 480 * 1024 / 44100.0, 1e-12);
+}
+
+TEST(SStandardMidi, EmptyGridIs46Bytes) {
+  Grids g(10);
+  g.midi.ComputeTempo(0.0, -1);
+  const Bytes b = g.midi.Build(1, 10, 120);
+  const Bytes want = {0x4D, 0x54, 0x68, 0x64, 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0,
+                      0x4D, 0x54, 0x72, 0x6B, 0, 0, 0, 0x18, 0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1,
+                      0x20, 0x00, 0xF0, 0x0A, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00,
+                      0x41, 0xF7, 0x00, 0xFF, 0x2F, 0x00};
+  EXPECT_EQ(b, want);
+}
+
+TEST(SStandardMidi, OneNoteIs54Bytes) {
+  Grids g(4);
+  g.Note(0, 0, 3, 60);
+  g.midi.ComputeTempo(Seconds(4), 4);  // 15 ticks per frame
+  const Bytes want = {0x4D, 0x54, 0x68, 0x64, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00,
+                      0x01, 0x01, 0xE0, 0x4D, 0x54, 0x72, 0x6B, 0x00, 0x00, 0x00, 0x20,
+                      0x00, 0xFF, 0x51, 0x03, 0x0F, 0x42, 0x40, 0x00, 0xF0, 0x0A, 0x41,
+                      0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7, 0x00, 0x90,
+                      0x3C, 0x70, 0x2D, 0x80, 0x3C, 0x00, 0x00, 0xFF, 0x2F, 0x00};
+  EXPECT_EQ(g.midi.Build(1, 4, 60), want);
+}
+
+TEST(SStandardMidi, DroppedFractionsAndEventOrder) {
+  // Events of frames 0..3 at 12 ticks per frame: each delta is one frame's ticks.
+  Grids g(50);
+  g.Note(0, 0, 3, 60);   // events at 0 and 3
+  g.Note(1, 1, 2, 62);   // events at 1 and 2
+  g.midi.ComputeTempo(Seconds(20), 20);  // eighth: 12 ticks per frame
+  const std::string d = DumpMidi(g.midi.Build(2, 50, 60));
+  EXPECT_NE(d.find("+0 @0 on ch0 key 60"), std::string::npos) << d;
+  EXPECT_NE(d.find("+12 @12 on ch0 key 62"), std::string::npos) << d;
+  EXPECT_NE(d.find("+12 @24 off ch0 key 62"), std::string::npos) << d;
+  EXPECT_NE(d.find("+12 @36 off ch0 key 60"), std::string::npos) << d;
+
+  // A Note Off in row 1 and a Note On in row 0 in the same frame: rows in order.
+  Grids h(20);
+  h.Note(1, 0, 5, 50);
+  h.Note(0, 5, 9, 52);
+  h.midi.ComputeTempo(Seconds(4), 4);
+  const std::string e = DumpMidi(h.midi.Build(2, 20, 60));
+  EXPECT_NE(e.find("+75 @75 on ch0 key 52 vel 112\n+0 @75 off ch0 key 50"), std::string::npos) << e;
+}
+
+TEST(SStandardMidi, FractionsAreDroppedByDefaultAndCarriedWhenExact) {
+  Grids g(400);
+  // n = 129 gives a whole note: 480 * 4 / 129 = 14.88... ticks per frame.
+  for (int k = 0; k < 6; ++k) g.Note(0, k * 60, k * 60 + 1, 60);
+  g.midi.ComputeTempo(Seconds(129), 129);
+  const double tpf = g.midi.GetTicksPerFrame();
+  const std::string plain = DumpMidi(g.midi.Build(1, 400, 60));
+  const std::string exact = DumpMidi(g.midi.Build(1, 400, 60, SStandardMidi::Timing::Exact));
+  // Exact: the last Note Off sits at trunc(301 * tpf); default: each delta truncated.
+  std::string want = std::to_string(static_cast<long>(301 * tpf));
+  want.insert(want.begin(), '@');
+  want.append(" off");
+  EXPECT_NE(exact.find(want), std::string::npos) << exact;
+  EXPECT_EQ(plain.find(want), std::string::npos) << plain;
+  // One frame lasts 1024/44100 s: tempo = 1e6 * 1024 / 44100 * 480 / tpf microseconds.
+  const long us = std::lround(1e6 * 1024 / 44100 * 480 / tpf);
+  const std::string tempo = "tempo " + std::to_string(us) + " us";
+  EXPECT_NE(exact.find(tempo), std::string::npos) << exact;
+}
+
+TEST(SStandardMidi, DeltaTimes) {
+  auto vlq = [](std::int64_t v) {
+    Bytes out;
+    SStandardMidi::WriteDeltaTime(out, v);
+    return out;
+  };
+  EXPECT_EQ(vlq(0), (Bytes{0x00}));
+  EXPECT_EQ(vlq(127), (Bytes{0x7F}));
+  EXPECT_EQ(vlq(128), (Bytes{0x81, 0x00}));
+  EXPECT_EQ(vlq(0x4000), (Bytes{0x81, 0x80, 0x00}));
+  EXPECT_EQ(vlq(16385), (Bytes{0x81, 0x80, 0x01}));
+  EXPECT_EQ(vlq(0x0FFFFFFF), (Bytes{0xFF, 0xFF, 0xFF, 0x7F}));
+  EXPECT_EQ(vlq(0x7FFFFFFF).size(), 4u);  // never more than four bytes
+  Bytes t;
+  SStandardMidi::WriteTempo(t, 60);
+  EXPECT_EQ(t, (Bytes{0xFF, 0x51, 0x03, 0x0F, 0x42, 0x40}));
+}
+
+TEST(SStandardMidi, WriteReplacesTheFileWhole) {
+  TempDir dir;
+  const std::string path = dir / "out.mid";
+  Grids g(40);
+  for (int k = 0; k < 8; ++k) g.Note(0, k * 4, k * 4 + 2, 60 + k);
+  g.midi.ComputeTempo(Seconds(3), 3);
+  ASSERT_TRUE(g.midi.Write(path, 1, 40, 100));
+  const Bytes first = ReadBytes(path);
+  Grids h(40);
+  h.midi.ComputeTempo(0, -1);
+  ASSERT_TRUE(h.midi.Write(path, 1, 40, 100));
+  EXPECT_EQ(ReadBytes(path), h.midi.Build(1, 40, 100));
+  EXPECT_LT(ReadBytes(path).size(), first.size());
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST(SStandardMidi, FailedWriteKeepsTheOldFileAndSaysWhy) {
+  TempDir dir;
+  Grids g(4);
+  g.midi.ComputeTempo(0, -1);
+  EXPECT_FALSE(g.midi.Write(dir / "no/such/folder/x.mid", 1, 4, 60));
+  EXPECT_FALSE(g.midi.GetError().empty());
+
+  const std::string path = dir / "keep.mid";
+  WriteBytes(path, {1, 2, 3});
+  // The target is a folder that cannot be replaced by a file.
+  std::filesystem::create_directory(dir / "d.mid");
+  WriteBytes(dir / "d.mid/inner", {1});
+  EXPECT_FALSE(g.midi.Write(dir / "d.mid", 1, 4, 60));
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "d.mid"));
+  EXPECT_EQ(ReadBytes(path), (Bytes{1, 2, 3}));
+  // No temporary file is left behind.
+  int files = 0;
+  for (auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
+  EXPECT_EQ(files, 1);
+}
+
+}  // namespace
