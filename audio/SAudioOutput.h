@@ -1,0 +1,157 @@
+#pragma once
+
+#include <fluidsynth/types.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "AudioConstants.h"
+
+class SWavSource;
+
+// The program's one output stream: a FluidSynth synth (MIDI files and live notes) and
+// the WAV being played, mixed in one audio callback and sent to the first driver that
+// opens (PipeWire, PulseAudio, ALSA, SDL2). In Sink mode there is no driver: the caller
+// pulls the mixed audio with Render, as the tests do.
+//
+// Threads. Every method but Render and the audio callback runs on the interface thread.
+// The audio callback runs on the driver's thread (in Sink mode: the thread that calls
+// Render; only one thread may render). It never allocates, never takes a lock that the
+// interface thread holds for long, and never waits for the interface thread; the
+// interface thread instead waits for the callback to finish its current block (at most
+// one period) whenever it takes something away from it: see HoldSynth and SetWavSource.
+// The callback's buffers are FluidSynth's and valid only during the call.
+class SAudioOutput {
+ public:
+  enum class Mode {
+    Device,  // a real output stream, opened by Start
+    Sink,    // no device: Render pulls the audio by hand
+  };
+
+  // Creates the synth (no SoundFont yet, no driver). rate: samples per second, > 0.
+  explicit SAudioOutput(Mode mode = Mode::Device, int rate = zuroka::audio::kStreamRate);
+  ~SAudioOutput();
+  SAudioOutput(const SAudioOutput&) = delete;
+  SAudioOutput& operator=(const SAudioOutput&) = delete;
+
+  // The program-wide device output, created on first use and shared by the media
+  // player and the live notes; it closes when its last holder lets go.
+  static std::shared_ptr<SAudioOutput> Shared();
+
+  // Opens the stream if it is not open yet, trying the drivers in turn. True when it
+  // is open (always in Sink mode); otherwise GetErrorText says why.
+  bool Start();
+  bool IsRunning() const { return running; }
+  Mode GetMode() const { return mode; }
+  int GetSampleRate() const { return rate; }
+  // Driver in use ("pulseaudio", ...), "sink", or empty while none is open.
+  const std::string& GetDriverName() const { return driverName; }
+  // Why the last Start failed.
+  const std::string& GetErrorText() const { return errorText; }
+
+  // The folder searched for a General MIDI SoundFont (default /usr/share/sounds/sf2).
+  void SetSoundFontDir(const std::string& dir) { soundFontDir = dir; }
+  // Loads the first SoundFont found, once. True when one is loaded; otherwise
+  // GetSoundFontError says what is missing and which package brings it.
+  bool LoadSoundFont();
+  bool HasSoundFont() const { return soundFontId >= 0; }
+  const std::string& GetSoundFontPath() const { return soundFontPath; }
+  const std::string& GetSoundFontError() const { return soundFontError; }
+  // The SoundFont that LoadSoundFont would pick in dir, or empty when there is none.
+  static std::string FindSoundFont(const std::string& dir);
+
+  // Queues one packed MIDI channel message (status + data1 * 256 + data2 * 65536) for
+  // the synth; it sounds from the next audio block. Channel c plays on synth channel
+  // 16 + c. Dropped while the stream is not running, when the queue is full, or when
+  // the message is not a channel message with 7-bit data. Any thread.
+  void PostShortMsg(std::uint32_t msg);
+
+  // Sink mode: mixes frames of audio into left and right (overwritten). Frames >= 0.
+  // Does nothing in Device mode.
+  void Render(float* left, float* right, int frames);
+
+  // For the sources. The synth, valid for the object's life.
+  fluid_synth_t* Synth() { return synth.get(); }
+  fluid_settings_t* Settings() { return settings.get(); }
+  // Keeps the audio callback away from the synth until ReleaseSynth, so that players
+  // can be created and deleted and the synth reset safely. Waits for the callback's
+  // current block to end. Meanwhile the synth part of the output is silent.
+  void HoldSynth();
+  void ReleaseSynth();
+  // HoldSynth for a scope.
+  class SynthHold {
+   public:
+    explicit SynthHold(SAudioOutput& output) : output(output) { output.HoldSynth(); }
+    ~SynthHold() { output.ReleaseSynth(); }
+    SynthHold(const SynthHold&) = delete;
+    SynthHold& operator=(const SynthHold&) = delete;
+
+   private:
+    SAudioOutput& output;
+  };
+  // Collects FluidSynth's error and warning messages raised on this thread during its
+  // scope (the last one wins); elsewhere they are dropped, so that nothing is printed.
+  class LogCapture {
+   public:
+    explicit LogCapture(std::string& into);
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+   private:
+    std::string* previous;
+  };
+  // Makes source the WAV that the callback mixes in (null: none). When this replaces
+  // a source, it returns only once the callback no longer uses the old one.
+  void SetWavSource(SWavSource* source);
+
+ private:
+  struct SettingsDeleter {
+    void operator()(fluid_settings_t* p) const;
+  };
+  struct SynthDeleter {
+    void operator()(fluid_synth_t* p) const;
+  };
+  struct DriverDeleter {
+    void operator()(fluid_audio_driver_t* p) const;
+  };
+
+  static int AudioCallback(void* data, int len, int nfx, float* fx[], int nout, float* out[]);
+  // The mix of one block: live messages, synth, WAV. Adds into out (zeroed by the caller).
+  void Mix(int frames, int nfx, float* fx[], int nout, float* out[]);
+  void DrainLiveMessages();
+  // Returns once no callback that began before this call is still running.
+  void WaitForCallback() const;
+  bool OpenDriver(const char* name, std::string& error);
+
+  Mode mode;
+  int rate;
+  bool running = false;
+  bool sdlStarted = false;
+  int holdDepth = 0;
+  int soundFontId = -1;
+  std::string driverName;
+  std::string errorText;
+  std::string soundFontDir = zuroka::audio::kSoundFontDir;
+  std::string soundFontPath;
+  std::string soundFontError;
+
+  // Shared with the audio callback.
+  std::atomic<std::uint64_t> callbackCount{0};  // odd while a callback runs
+  std::atomic<bool> synthHeld{false};
+  std::atomic<SWavSource*> wavSource{nullptr};
+  // Live messages: a ring with one reader (the callback); writers take writeLock.
+  std::array<std::uint32_t, zuroka::audio::kLiveQueueLength> liveQueue{};
+  std::atomic<std::uint32_t> liveHead{0};  // next slot to read
+  std::atomic<std::uint32_t> liveTail{0};  // next slot to write
+  std::mutex writeLock;
+
+  // Owned C handles in creation order; the driver, created last, is deleted first.
+  std::unique_ptr<fluid_settings_t, SettingsDeleter> settings;
+  std::unique_ptr<fluid_synth_t, SynthDeleter> synth;
+  std::unique_ptr<fluid_audio_driver_t, DriverDeleter> driver;
+};
