@@ -85,13 +85,23 @@ void SEngine::AnalyzeFrames(const std::function<void(int)>& onFrame) {
       }
     }
 
+    // The scan advances by 2 after a candidate, which skips only an index that
+    // cannot be a strict local maximum; so visiting the strict maxima above the
+    // threshold in order is the same scan, without a branch per index.
     const double* cepstrum = fft.GetCepstrum();
-    for (int index = kFirstScanIndex; index < kScanEnd;) {
+    std::int32_t dbThreshold;
+    double cpThreshold;
+    fft.GetThresholds(dbThreshold, cpThreshold);
+    int peaks[kScanEnd];
+    int count = 0;
+    for (int index = kFirstScanIndex; index < kScanEnd; ++index) {
+      const double v = cepstrum[index];
+      peaks[count] = index;
+      count += (v > cpThreshold) & (v > cepstrum[index - 1]) & (v > cepstrum[index + 1]);
+    }
+    for (int k = 0; k < count; ++k) {
       int note = 0, bin = 0, level = 0;
-      if (!IsMelodyCandidate(index, note, bin, level)) {
-        ++index;
-        continue;
-      }
+      if (!IsMelodyCandidate(peaks[k], note, bin, level)) continue;
       if (note >= kLowestTrackNote && !tracks.IsTracked(note)) {
         try {
           const double peak = cepstrum[fft.QuefrencyOfNote(note)];
@@ -100,7 +110,6 @@ void SEngine::AnalyzeFrames(const std::function<void(int)>& onFrame) {
           seam.ShowMessage(e.what(), "");
         }
       }
-      index += 2;
     }
     if (onFrame) onFrame(frame);
   }

@@ -52,6 +52,15 @@ __attribute__((target("avx2"))) inline void Butterfly4(__m256d& ri, __m256d& ii,
   ii = _mm256_add_pd(ii, ti);
 }
 
+// Halves of two vectors: (a.lo, b.lo) and (a.hi, b.hi). Insert and extract rather
+// than a cross-lane permute, which is slow on some processors.
+__attribute__((target("avx2"))) inline __m256d LowHalves(__m256d a, __m256d b) {
+  return _mm256_insertf128_pd(a, _mm256_castpd256_pd128(b), 1);
+}
+__attribute__((target("avx2"))) inline __m256d HighHalves(__m256d a, __m256d b) {
+  return _mm256_insertf128_pd(b, _mm256_extractf128_pd(a, 1), 0);
+}
+
 // Stage with half block c >= 4: one twiddle per block, contiguous lanes.
 __attribute__((target("avx2"))) void StageWideAvx2(double* re, double* im, int n, int c,
                                                    const double* wrs, const double* wis) {
@@ -71,19 +80,117 @@ __attribute__((target("avx2"))) void StageWideAvx2(double* re, double* im, int n
   }
 }
 
+// Two wide stages at once (half block c, then c / 2), each element going through
+// exactly the butterflies of the two stages in turn, without a store in between.
+__attribute__((target("avx2"))) void StagePairAvx2(double* re, double* im, int n, int c,
+                                                   const double* wr1, const double* wi1,
+                                                   const double* wr2, const double* wi2) {
+  const int q = c / 2;
+  for (int b = 0, blk = 0; b < n; b += 2 * c, ++blk) {
+    const __m256d w1r = _mm256_set1_pd(wr1[blk]), w1i = _mm256_set1_pd(wi1[blk]);
+    const __m256d w2ar = _mm256_set1_pd(wr2[2 * blk]), w2ai = _mm256_set1_pd(wi2[2 * blk]);
+    const __m256d w2br = _mm256_set1_pd(wr2[2 * blk + 1]), w2bi = _mm256_set1_pd(wi2[2 * blk + 1]);
+    for (int i = b; i < b + q; i += 4) {
+      __m256d r0 = _mm256_loadu_pd(re + i), i0 = _mm256_loadu_pd(im + i);
+      __m256d r1 = _mm256_loadu_pd(re + i + q), i1 = _mm256_loadu_pd(im + i + q);
+      __m256d r2 = _mm256_loadu_pd(re + i + c), i2 = _mm256_loadu_pd(im + i + c);
+      __m256d r3 = _mm256_loadu_pd(re + i + c + q), i3 = _mm256_loadu_pd(im + i + c + q);
+      Butterfly4(r0, i0, r2, i2, w1r, w1i);
+      Butterfly4(r1, i1, r3, i3, w1r, w1i);
+      Butterfly4(r0, i0, r1, i1, w2ar, w2ai);
+      Butterfly4(r2, i2, r3, i3, w2br, w2bi);
+      _mm256_storeu_pd(re + i, r0);
+      _mm256_storeu_pd(im + i, i0);
+      _mm256_storeu_pd(re + i + q, r1);
+      _mm256_storeu_pd(im + i + q, i1);
+      _mm256_storeu_pd(re + i + c, r2);
+      _mm256_storeu_pd(im + i + c, i2);
+      _mm256_storeu_pd(re + i + c + q, r3);
+      _mm256_storeu_pd(im + i + c + q, i3);
+    }
+  }
+}
+
+// The first two stages of a transform whose input is real (im all zero), which
+// need not be read. Their first block's twiddle is (1, -0 or +0), so a product
+// with it or with a zero imaginary part is exact: the values that come out are
+// those of the full butterflies; at most the sign of a zero differs, which no
+// later step can see (the outputs are only squared, added or compared).
+__attribute__((target("avx2"))) void StageFirstRealAvx2(double* re, double* im, int n,
+                                                        double wr2, double wi2) {
+  const int h = n / 2, q = n / 4;
+  const __m256d wr = _mm256_set1_pd(wr2), wi = _mm256_set1_pd(wi2);
+  const __m256d zero = _mm256_setzero_pd();
+  for (int i = 0; i < q; i += 4) {
+    const __m256d a = _mm256_loadu_pd(re + i), b = _mm256_loadu_pd(re + i + q);
+    const __m256d c = _mm256_loadu_pd(re + i + h), d = _mm256_loadu_pd(re + i + h + q);
+    const __m256d a1 = _mm256_add_pd(a, c), c1 = _mm256_sub_pd(a, c);
+    const __m256d b1 = _mm256_add_pd(b, d), d1 = _mm256_sub_pd(b, d);
+    const __m256d tr = _mm256_mul_pd(d1, wr), ti = _mm256_mul_pd(d1, wi);
+    _mm256_storeu_pd(re + i, _mm256_add_pd(a1, b1));
+    _mm256_storeu_pd(re + i + q, _mm256_sub_pd(a1, b1));
+    _mm256_storeu_pd(re + i + h, _mm256_add_pd(c1, tr));
+    _mm256_storeu_pd(re + i + h + q, _mm256_sub_pd(c1, tr));
+    _mm256_storeu_pd(im + i, zero);
+    _mm256_storeu_pd(im + i + q, zero);
+    _mm256_storeu_pd(im + i + h, ti);
+    _mm256_storeu_pd(im + i + h + q, _mm256_sub_pd(zero, ti));
+  }
+}
+
+// The last three stages (c = 4, 2, 1) on each group of eight values in registers:
+// the same butterflies as StageWideAvx2, StageTwoAvx2 and StageOneAvx2 in turn.
+__attribute__((target("avx2"))) void StageLeafAvx2(double* re, double* im, int n,
+                                                   const double* w4r, const double* w4i,
+                                                   const double* w2r, const double* w2i,
+                                                   const double* w1r, const double* w1i,
+                                                   bool lastHalf) {
+  for (int p = 0, g = 0; p < n; p += 8, ++g) {
+    __m256d ra = _mm256_loadu_pd(re + p), rb = _mm256_loadu_pd(re + p + 4);
+    __m256d ia = _mm256_loadu_pd(im + p), ib = _mm256_loadu_pd(im + p + 4);
+    Butterfly4(ra, ia, rb, ib, _mm256_set1_pd(w4r[g]), _mm256_set1_pd(w4i[g]));
+
+    __m256d ri = LowHalves(ra, rb), rj = HighHalves(ra, rb);
+    __m256d ii = LowHalves(ia, ib), ij = HighHalves(ia, ib);
+    Butterfly4(ri, ii, rj, ij, _mm256_loadu_pd(w2r + 4 * g), _mm256_loadu_pd(w2i + 4 * g));
+    ra = LowHalves(ri, rj);
+    rb = HighHalves(ri, rj);
+    ia = LowHalves(ii, ij);
+    ib = HighHalves(ii, ij);
+
+    ri = _mm256_unpacklo_pd(ra, rb);
+    rj = _mm256_unpackhi_pd(ra, rb);
+    ii = _mm256_unpacklo_pd(ia, ib);
+    ij = _mm256_unpackhi_pd(ia, ib);
+    const __m256d wr = _mm256_loadu_pd(w1r + 4 * g), wi = _mm256_loadu_pd(w1i + 4 * g);
+    if (lastHalf) {
+      const __m256d tr = _mm256_sub_pd(_mm256_mul_pd(rj, wr), _mm256_mul_pd(ij, wi));
+      ri = _mm256_add_pd(ri, tr);
+      _mm256_storeu_pd(re + p, _mm256_unpacklo_pd(ri, rj));
+      _mm256_storeu_pd(re + p + 4, _mm256_unpackhi_pd(ri, rj));
+      continue;
+    }
+    Butterfly4(ri, ii, rj, ij, wr, wi);
+    _mm256_storeu_pd(re + p, _mm256_unpacklo_pd(ri, rj));
+    _mm256_storeu_pd(re + p + 4, _mm256_unpackhi_pd(ri, rj));
+    _mm256_storeu_pd(im + p, _mm256_unpacklo_pd(ii, ij));
+    _mm256_storeu_pd(im + p + 4, _mm256_unpackhi_pd(ii, ij));
+  }
+}
+
 // Stage with c == 2: two blocks of four values per step; twiddles laid out per lane.
 __attribute__((target("avx2"))) void StageTwoAvx2(double* re, double* im, int n,
                                                   const double* wrv, const double* wiv) {
   for (int p = 0, w = 0; p < n; p += 8, w += 4) {
     const __m256d ra = _mm256_loadu_pd(re + p), rb = _mm256_loadu_pd(re + p + 4);
     const __m256d ia = _mm256_loadu_pd(im + p), ib = _mm256_loadu_pd(im + p + 4);
-    __m256d ri = _mm256_permute2f128_pd(ra, rb, 0x20), rj = _mm256_permute2f128_pd(ra, rb, 0x31);
-    __m256d ii = _mm256_permute2f128_pd(ia, ib, 0x20), ij = _mm256_permute2f128_pd(ia, ib, 0x31);
+    __m256d ri = LowHalves(ra, rb), rj = HighHalves(ra, rb);
+    __m256d ii = LowHalves(ia, ib), ij = HighHalves(ia, ib);
     Butterfly4(ri, ii, rj, ij, _mm256_loadu_pd(wrv + w), _mm256_loadu_pd(wiv + w));
-    _mm256_storeu_pd(re + p, _mm256_permute2f128_pd(ri, rj, 0x20));
-    _mm256_storeu_pd(re + p + 4, _mm256_permute2f128_pd(ri, rj, 0x31));
-    _mm256_storeu_pd(im + p, _mm256_permute2f128_pd(ii, ij, 0x20));
-    _mm256_storeu_pd(im + p + 4, _mm256_permute2f128_pd(ii, ij, 0x31));
+    _mm256_storeu_pd(re + p, LowHalves(ri, rj));
+    _mm256_storeu_pd(re + p + 4, HighHalves(ri, rj));
+    _mm256_storeu_pd(im + p, LowHalves(ii, ij));
+    _mm256_storeu_pd(im + p + 4, HighHalves(ii, ij));
   }
 }
 
@@ -113,6 +220,35 @@ __attribute__((target("avx2"))) void StageOneAvx2(double* re, double* im, int n,
   }
 }
 #endif
+
+// Element-wise loops of a frame, compiled for AVX2 and for the baseline and chosen
+// at load time. Each element gets exactly the operations of the plain loop.
+#ifdef ZUROKA_X86
+#define ZUROKA_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define ZUROKA_CLONES
+#endif
+
+// Copies 2048 samples into re with the window applied; returns the sum of their
+// magnitudes (integers: exact in any order).
+ZUROKA_CLONES std::int64_t WindowFrame(const std::int32_t* x, const double* hann, double* re) {
+  std::int64_t sum = 0;
+  for (int i = 0; i < SFFT::N; ++i) {
+    const std::int32_t v = x[i];
+    sum += v < 0 ? -static_cast<std::int64_t>(v) : v;
+    re[i] = static_cast<double>(v) * 0.5 * hann[i];
+  }
+  return sum;
+}
+
+// Power of each output position, r^2 + x^2 after the scaling by 1/2048.
+ZUROKA_CLONES void Powers(const double* re, const double* im, double* out) {
+  for (int k = 0; k < SFFT::N; ++k) {
+    const double r = re[k] * kInvN;
+    const double x = im[k] * kInvN;
+    out[k] = r * r + x * x;
+  }
+}
 
 }  // namespace
 
@@ -221,12 +357,37 @@ void SFFT::Precompute() {
   }
 }
 
-void SFFT::Butterflies(double* r, double* i, int sign, bool lastHalf) {
-  for (const Stage& s : stages) {
+void SFFT::Butterflies(double* r, double* i, int sign, bool lastHalf, bool realInput) {
+  std::size_t k = 0;
+#ifdef ZUROKA_X86
+  if (realInput && !portable) {
+    const Stage& second = stages[1];
+    StageFirstRealAvx2(r, i, N, second.wr[1], sign < 0 ? second.wiF[1] : second.wiI[1]);
+    k = 2;
+  }
+#endif
+  if (realInput && portable) std::fill(i, i + N, 0.0);
+  for (; k < stages.size(); ++k) {
+    const Stage& s = stages[k];
     const double* wis = sign < 0 ? s.wiF.data() : s.wiI.data();
     const bool last = lastHalf && s.c == 1;
 #ifdef ZUROKA_X86
     if (!portable) {
+      if (s.c >= 8 && k + 1 < stages.size()) {
+        const Stage& t = stages[++k];
+        StagePairAvx2(r, i, N, s.c, s.wr.data(), wis, t.wr.data(),
+                      sign < 0 ? t.wiF.data() : t.wiI.data());
+        continue;
+      }
+      if (s.c == 4 && k + 2 < stages.size()) {
+        const Stage& two = stages[k + 1];
+        const Stage& one = stages[k + 2];
+        k += 2;
+        StageLeafAvx2(r, i, N, s.wr.data(), wis, two.lwr.data(),
+                      sign < 0 ? two.lwiF.data() : two.lwiI.data(), one.lwr.data(),
+                      sign < 0 ? one.lwiF.data() : one.lwiI.data(), lastHalf);
+        continue;
+      }
       if (s.c >= 4) {
         StageWideAvx2(r, i, N, s.c, s.wr.data(), wis);
         continue;
@@ -247,7 +408,7 @@ void SFFT::Butterflies(double* r, double* i, int sign, bool lastHalf) {
         r[b] = r[b] + (r[b + 1] * wr - i[b + 1] * wi);
         continue;
       }
-      for (int k = b; k < b + s.c; ++k) Butterfly(r, i, k, k + s.c, wr, wi);
+      for (int m = b; m < b + s.c; ++m) Butterfly(r, i, m, m + s.c, wr, wi);
     }
   }
 }
@@ -255,7 +416,7 @@ void SFFT::Butterflies(double* r, double* i, int sign, bool lastHalf) {
 void SFFT::Transform(std::int32_t order, int sign) {
   // Only order 11 is ever asked for; the tables are built for it.
   if (order != zuroka::kTransformOrder) return;
-  Butterflies(re.data(), im.data(), sign, false);
+  Butterflies(re.data(), im.data(), sign, false, false);
   if (sign < 0) {
     for (int k = 0; k < N; ++k) {
       re[k] = re[k] / N;
@@ -300,43 +461,41 @@ void SFFT::Analyze(const std::int32_t* samples, std::int32_t offset, std::int32_
 void SFFT::Analyze(const SSampleView& samples, std::int32_t offset, std::int32_t order,
                    double dbRatio, double cpRatio) {
   (void)order;  // the tables are built for order 11, the only order used
-  samples.CopyTo(offset, N, re.data());
-
-  double s = 0;
-  for (int i = 0; i < N; ++i) s += std::fabs(re[i]);
-  const double v = 0.05 * s;
+  std::int64_t sum;
+  if (offset >= 0 && offset + N <= samples.stored) {
+    sum = WindowFrame(samples.data + offset, hann.data(), re.data());
+  } else {
+    std::int32_t frame[N];
+    for (int i = 0; i < N; ++i) frame[i] = samples[offset + i];
+    sum = WindowFrame(frame, hann.data(), re.data());
+  }
+  const double v = 0.05 * static_cast<double>(sum);
   level = v > 0 ? TruncToInt(20 * std::log10(v)) : 0;
-
-  for (int i = 0; i < N; ++i) re[i] = re[i] * 0.5 * hann[i];
-  im.fill(0);
 
   // Forward transform, then the spectrum and the log power straight from the
   // bit-reversed output (position k holds bin bitrev[k]).
-  Butterflies(re.data(), im.data(), -1, false);
+  Butterflies(re.data(), im.data(), -1, false, true);
   ++frameStamp;
   if (frameStamp == 0) {  // wrapped: no stale stamp may match
     dbStamp.fill(0);
     frameStamp = 1;
   }
+  // Power of each bin in natural order. Dividing by 2048 is exact scaling by a power
+  // of two, so the product gives the bits of the division.
+  Powers(re.data(), im.data(), im.data());
+  for (int k = 0; k < N; ++k) work[bitrev[k]] = im[k];
   double pmax = 0;
   bool anyZero = false;
-  for (int k = 0; k < N; ++k) {
-    const int bin = bitrev[k];
-    const double r = re[k] / N;
-    const double x = im[k] / N;
-    const double p = r * r + x * x;
-    if (bin < zuroka::kBins) {
-      power[bin] = p;
-      if (p > pmax) pmax = p;
-      if (p == 0) anyZero = true;
-    }
-    // Bins 200..1023 of the log power are cleared before the inverse: not computed.
-    if (bin < zuroka::kBandLimitFirst || bin >= zuroka::kBins) {
-      work[bin] = p > 0 ? std::log(p) : 0;
-    } else {
-      work[bin] = 0;
-    }
+  for (int k = 0; k < zuroka::kBins; ++k) {
+    const double p = work[k];
+    power[k] = p;
+    pmax = p > pmax ? p : pmax;
+    anyZero |= p == 0;
   }
+  // Log power; bins 200..1023 are cleared before the inverse, so never computed.
+  for (int k = 0; k < zuroka::kBandLimitFirst; ++k) work[k] = work[k] > 0 ? std::log(work[k]) : 0;
+  std::fill(work.begin() + zuroka::kBandLimitFirst, work.begin() + zuroka::kBins, 0.0);
+  for (int k = zuroka::kBins; k < N; ++k) work[k] = work[k] > 0 ? std::log(work[k]) : 0;
   // The largest dB belongs to the largest power; bins within a hair of it are
   // evaluated too, so that no rounding of log10 can hide a larger truncated value.
   if (pmax == 0) {
@@ -351,10 +510,8 @@ void SFFT::Analyze(const SSampleView& samples, std::int32_t offset, std::int32_t
 
   // Inverse transform of the real log power; only cepstrum[0..1023] is read, which
   // sits at the even positions of the bit-reversed output.
-  std::copy(work.begin(), work.end(), re.begin());
-  im.fill(0);
-  Butterflies(re.data(), im.data(), +1, true);
-  for (int k = 0; k < N; k += 2) cepstrum[bitrev[k]] = re[k] * kInvN;
+  Butterflies(work.data(), im.data(), +1, true, true);
+  for (int k = 0; k < N; k += 2) cepstrum[bitrev[k]] = work[k] * kInvN;
 
   maxCP = 0;
   for (int q = zuroka::kCepstrumMaxFirst; q < zuroka::kCepstrumLength; ++q) {

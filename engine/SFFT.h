@@ -74,7 +74,7 @@ class SFFT : public SEngineObject {
   void ForwardFast();
   void InverseFast();
   std::int32_t DBOfPower(double p) const;
-  void Butterflies(double* r, double* i, int sign, bool lastHalf);
+  void Butterflies(double* r, double* i, int sign, bool lastHalf, bool realInput);
 
   std::array<double, zuroka::kCepstrumLength> cepstrum{};
   double maxCP = 0;

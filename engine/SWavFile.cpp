@@ -56,12 +56,6 @@ std::int16_t S16(const unsigned char* b) {
 
 }  // namespace
 
-void SSampleView::CopyTo(std::int32_t first, std::int32_t n, double* out) const {
-  std::int32_t real = std::clamp(stored - first, 0, n);
-  for (std::int32_t i = 0; i < real; ++i) out[i] = data[first + i];
-  for (std::int32_t i = real; i < n; ++i) out[i] = pad;
-}
-
 void SWavFile::Release() {
   std::vector<std::int32_t>().swap(left);
   std::vector<std::int32_t>().swap(right);

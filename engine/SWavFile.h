@@ -16,8 +16,6 @@ struct SSampleView {
   std::int32_t pad = 0;                // value of every sample at index >= stored
 
   std::int32_t operator[](std::int32_t i) const { return i < stored ? data[i] : pad; }
-  // Copies count samples from index first into out (first + n <= count).
-  void CopyTo(std::int32_t first, std::int32_t n, double* out) const;
 };
 
 // Loads one RIFF/WAVE file of 16-bit samples whole, one array of sign-extended
