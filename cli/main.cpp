@@ -64,16 +64,16 @@ int main(int argc, char** argv) {
   app.add_option("FILE.wav", inputs, "WAV files to convert")->required();
   app.add_option("-o", o.output, "output file (one input only); default: beside the WAV, extension \"mid\"")
       ->option_text("FILE");
-  app.add_option("--cp", o.cpPercent, "cepstrum percentage (default 60)")
+  app.add_option("--cp", o.cpPercent, "cepstrum percentage, 30..100 (default 60)")
       ->check(CLI::Range(zuroka::kMinPercent, zuroka::kMaxPercent))
       ->option_text("PERCENT");
-  app.add_option("--db", o.dbPercent, "dB percentage (default 70)")
+  app.add_option("--db", o.dbPercent, "dB percentage, 30..100 (default 70)")
       ->check(CLI::Range(zuroka::kMinPercent, zuroka::kMaxPercent))
       ->option_text("PERCENT");
-  app.add_option("--border", o.border, "notes of N frames or fewer are dropped (default 3)")
+  app.add_option("--border", o.border, "notes of N frames or fewer are dropped, 1..100 (default 3)")
       ->check(CLI::Range(zuroka::kMinBorder, zuroka::kMaxBorder))
       ->option_text("N");
-  auto* tempoOpt = app.add_option("--tempo", tempo, "tempo to write (default: the estimate, clamped to 10..240)")
+  auto* tempoOpt = app.add_option("--tempo", tempo, "tempo to write, 10..240 (default: the estimate, clamped to 10..240)")
                        ->check(CLI::Range(zuroka::kMinTempo, zuroka::kMaxTempo))
                        ->option_text("BPM");
   auto* timingOpt =
@@ -90,6 +90,9 @@ int main(int argc, char** argv) {
       ->check(CLI::PositiveNumber)
       ->option_text("N");
   app.add_flag("-q,--quiet", quiet, "no progress bar");
+  app.failure_message([](const CLI::App*, const CLI::Error& e) {
+    return std::string(kProgram) + ": " + e.what() + "\nRun with --help for more information.\n";
+  });
   app.set_version_flag("--version", std::string(kProgram) + " " + kVersion);
 
   try {

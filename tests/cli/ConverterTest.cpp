@@ -1,0 +1,300 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+
+#include "ExampleMelody.h"
+#include "MidiDump.h"
+#include "TestFiles.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+  int status;
+  std::string out, err;
+};
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// Runs the converter; asOther runs it as an unprivileged user, so that permissions
+// hold even when the tests run as root.
+RunResult Convert(const std::vector<std::string>& args, const TempDir& dir, bool asOther = false) {
+  std::string cmd;
+  if (asOther && ::geteuid() == 0) cmd = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  cmd += Quote(ZUROKA_CONVERT);
+  for (const auto& a : args) cmd += " " + Quote(a);
+  const std::string out = dir / ".stdout", err = dir / ".stderr";
+  cmd += " >" + Quote(out) + " 2>" + Quote(err) + " </dev/null";
+  const int raw = std::system(cmd.c_str());
+  RunResult r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, {}, {}};
+  std::ifstream o(out), e(err);
+  std::stringstream so, se;
+  so << o.rdbuf();
+  se << e.rdbuf();
+  r.out = so.str();
+  r.err = se.str();
+  fs::remove(out);
+  fs::remove(err);
+  return r;
+}
+
+std::string Melody(const TempDir& dir, const std::string& name, double seconds = 3) {
+  const std::string path = dir / name;
+  zuroka::WriteWav(path, zuroka::SynthesizeMelody(zuroka::ExampleTune(seconds)));
+  return path;
+}
+
+struct TableRow {
+  std::string input, message;
+  int exit;
+};
+
+// The bad-file table of the README, so that the document and the program agree.
+std::vector<TableRow> ReadmeTable() {
+  std::ifstream f(std::string(ZUROKA_SOURCE_DIR) + "/README.md");
+  std::vector<TableRow> rows;
+  std::string line;
+  bool inside = false;
+  while (std::getline(f, line)) {
+    if (line.rfind("<!-- bad-files", 0) == 0) inside = true;
+    else if (line.rfind("<!-- end bad-files", 0) == 0) break;
+    else if (inside && line.rfind("| ", 0) == 0 && line.find("---") == std::string::npos) {
+      std::vector<std::string> cells;
+      std::stringstream ss(line);
+      std::string cell;
+      while (std::getline(ss, cell, '|')) {
+        cell.erase(0, cell.find_first_not_of(' '));
+        cell.erase(cell.find_last_not_of(' ') + 1);
+        cells.push_back(cell);
+      }
+      if (cells.size() >= 4 && cells[1] != "input") rows.push_back({cells[1], cells[2], std::stoi(cells[3])});
+    }
+  }
+  return rows;
+}
+
+TEST(Converter, EveryRowOfTheBadFileTable) {
+  const auto rows = ReadmeTable();
+  ASSERT_GE(rows.size(), 14u);
+  TempDir dir;
+  fs::permissions(dir.path(), fs::perms::all);
+  int lockFd = -1;
+  // Each row's input, made here. Returns the file to convert and extra arguments.
+  std::map<std::string, std::function<std::vector<std::string>()>> make = {
+      {"missing file", [&] { return std::vector<std::string>{dir / "missing.wav"}; }},
+      {"directory", [&] { fs::create_directory(dir / "d.wav"); return std::vector<std::string>{dir / "d.wav"}; }},
+      {"unreadable file", [&] {
+         const std::string p = Melody(dir, "secret.wav", 0.1);
+         fs::permissions(p, fs::perms::none);
+         return std::vector<std::string>{p};
+       }},
+      {"file in use (locked by another program)", [&] {
+         const std::string p = Melody(dir, "busy.wav", 0.1);
+         lockFd = ::open(p.c_str(), O_RDONLY);
+         ::flock(lockFd, LOCK_SH);
+         return std::vector<std::string>{p};
+       }},
+      {"empty file", [&] { WriteBytes(dir / "e.wav", {}); return std::vector<std::string>{dir / "e.wav"}; }},
+      {"shorter than its header", [&] {
+         WriteBytes(dir / "s.wav", {'R', 'I', 'F', 'F', 1, 0, 0, 0, 'W', 'A', 'V', 'E'});
+         return std::vector<std::string>{dir / "s.wav"};
+       }},
+      {"not a WAV file (an MP3 renamed)", [&] {
+         std::vector<std::uint8_t> b(4000, 0x55);
+         b[0] = 'I', b[1] = 'D', b[2] = '3';
+         WriteBytes(dir / "song.wav", b);
+         return std::vector<std::string>{dir / "song.wav"};
+       }},
+      {"8-bit WAV", [&] { WriteBytes(dir / "8.wav", WavBytes::Header(1, 8).Tag("data").U32(4).U32(0).Done()); return std::vector<std::string>{dir / "8.wav"}; }},
+      {"24-bit WAV", [&] { WriteBytes(dir / "24.wav", WavBytes::Header(1, 24).Tag("data").U32(6).U32(0).U16(0).Done()); return std::vector<std::string>{dir / "24.wav"}; }},
+      {"32-bit WAV", [&] { WriteBytes(dir / "32.wav", WavBytes::Header(2, 32).Tag("data").U32(8).U32(0).U32(0).Done()); return std::vector<std::string>{dir / "32.wav"}; }},
+      {"32-bit float WAV", [&] { WriteBytes(dir / "f.wav", WavBytes::Header(1, 32, 44100, 16, 3).Tag("data").U32(4).U32(0).Done()); return std::vector<std::string>{dir / "f.wav"}; }},
+      {"negative data size", [&] { WriteBytes(dir / "n.wav", WavBytes::Header(1, 16).Tag("data").U32(0xFFFFFFF0u).U32(0).Done()); return std::vector<std::string>{dir / "n.wav"}; }},
+      {"output folder cannot be written", [&] {
+         const std::string p = Melody(dir, "ok.wav", 0.5);
+         fs::create_directory(dir / "ro");
+         fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read | fs::perms::others_exec);
+         return std::vector<std::string>{p, "-o", dir / "ro/out.mid"};
+       }},
+      {"data ends before its size (cut short)", [&] {
+         auto samples = zuroka::SynthesizeMelody(zuroka::ExampleTune(0.5));
+         WriteBytes(dir / "cut.wav", WavBytes::Header(1, 16).Tag("data").U32(static_cast<std::uint32_t>(samples.size() * 2 + 2000)).Samples(samples).Done());
+         return std::vector<std::string>{dir / "cut.wav"};
+       }},
+      {"data size claims gigabytes", [&] {
+         WriteBytes(dir / "huge.wav", WavBytes::Header(1, 16).Tag("data").U32(0x7FFFFFF0u).Samples(zuroka::SynthesizeMelody({{60, 0.2}})).Done());
+         return std::vector<std::string>{dir / "huge.wav"};
+       }},
+  };
+  for (const TableRow& row : rows) {
+    SCOPED_TRACE(row.input);
+    auto it = make.find(row.input);
+    ASSERT_NE(it, make.end()) << "no fixture for README row \"" << row.input << "\"";
+    const std::vector<std::string> args = it->second();
+    std::vector<std::string> all = {"-q"};
+    all.insert(all.end(), args.begin(), args.end());
+    const bool asOther = row.input == "unreadable file" || row.input == "output folder cannot be written";
+    const RunResult r = Convert(all, dir, asOther);
+    EXPECT_EQ(r.status, row.exit) << r.err;
+    // The message names the file and says the cause, as the table gives it.
+    std::string pattern = std::regex_replace(row.message, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+    pattern = std::regex_replace(pattern, std::regex(" N "), " [0-9]+ ");
+    EXPECT_TRUE(std::regex_search(r.err, std::regex("zuroka-convert: [^\n]*: " + pattern))) << r.err;
+    if (row.exit != 0) {
+      EXPECT_EQ(r.out, "");
+      // No MIDI file anywhere.
+      for (auto& e : fs::recursive_directory_iterator(dir.path())) {
+        if (e.path().extension() == ".mid") ADD_FAILURE() << "wrote " << e.path();
+      }
+    } else {
+      EXPECT_NE(r.out.find(" -> "), std::string::npos);
+    }
+    if (lockFd >= 0) ::close(lockFd), lockFd = -1;
+    for (auto& e : fs::directory_iterator(dir.path())) {
+      if (e.path().extension() == ".mid") fs::remove(e.path());
+    }
+  }
+}
+
+TEST(Converter, ConvertsBesideTheWavAndReportsOneLine) {
+  TempDir dir;
+  const std::string wav = Melody(dir, "tune.wav");
+  const RunResult r = Convert({wav, "--notes", dir / "notes.json"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");  // no progress bar when stderr is not a terminal
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(
+      r.out, m, std::regex(".* -> (.*): ([0-9]+) frames, ([0-9]+) notes, tempo ([0-9]+) bpm\n")));
+  EXPECT_EQ(r.out.substr(0, wav.size()), wav);
+  EXPECT_EQ(m[1], dir / "tune.mid");
+  EXPECT_EQ(std::stoi(m[2]), static_cast<int>(3 * 44100) / 1024);
+  const auto midi = ReadBytes(dir / "tune.mid");
+  EXPECT_NO_THROW(DumpMidi(midi));
+
+  const auto notes = nlohmann::json::parse(std::ifstream(dir / "notes.json"));
+  ASSERT_EQ(notes.size(), static_cast<std::size_t>(std::stoi(m[3])));
+  int lastRow = -1, lastStart = -1;
+  for (const auto& n : notes) {
+    ASSERT_TRUE(n.contains("row") && n.contains("start") && n.contains("end") && n.contains("note"));
+    const int row = n["row"], start = n["start"];
+    EXPECT_TRUE(row > lastRow || (row == lastRow && start > lastStart));
+    EXPECT_GT(n["end"].get<int>(), start);
+    lastRow = row;
+    lastStart = start;
+  }
+  EXPECT_EQ(notes[0]["note"], 60);  // the tune starts on middle C
+}
+
+TEST(Converter, ParallelRunsGiveTheSameFilesInArgumentOrder) {
+  TempDir dir;
+  std::vector<std::string> wavs;
+  for (int k = 0; k < 4; ++k) wavs.push_back(Melody(dir, "t" + std::to_string(k) + ".wav", 1.5 + k));
+  std::vector<std::string> args1 = {"-j", "1"}, args2 = {"-j", "2"};
+  args1.insert(args1.end(), wavs.begin(), wavs.end());
+  args2.insert(args2.end(), wavs.begin(), wavs.end());
+  const RunResult one = Convert(args1, dir);
+  std::vector<std::vector<std::uint8_t>> first;
+  for (const auto& w : wavs) first.push_back(ReadBytes(dir / (fs::path(w).stem().string() + ".mid")));
+  const RunResult two = Convert(args2, dir);
+  ASSERT_EQ(one.status, 0);
+  ASSERT_EQ(two.status, 0);
+  EXPECT_EQ(one.out, two.out);
+  for (std::size_t k = 0; k < wavs.size(); ++k) {
+    EXPECT_EQ(ReadBytes(dir / (fs::path(wavs[k]).stem().string() + ".mid")), first[k]);
+    EXPECT_NE(one.out.find(wavs[k]), std::string::npos);
+  }
+  EXPECT_LT(one.out.find(wavs[0]), one.out.find(wavs[3]));
+}
+
+TEST(Converter, OneBadFileDoesNotStopTheOthers) {
+  TempDir dir;
+  const std::string good = Melody(dir, "good.wav", 1);
+  const RunResult r = Convert({"-j", "2", dir / "nope.wav", good}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("nope.wav: no such file"), std::string::npos);
+  EXPECT_TRUE(fs::exists(dir / "good.mid"));
+}
+
+TEST(Converter, UsageErrors) {
+  TempDir dir;
+  const std::string wav = Melody(dir, "u.wav", 0.5);
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {},
+           {"--cp", "20", wav},
+           {"--db", "101", wav},
+           {"--border", "0", wav},
+           {"--tempo", "300", wav},
+           {"--tempo", "100", "--timing", "exact", wav},
+           {"--timing", "loose", wav},
+           {"-o", dir / "x.mid", wav, wav},
+           {"-j", "0", wav},
+           {"--bogus", wav}}) {
+    const RunResult r = Convert(args, dir);
+    EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args[0]) << ": " << r.err;
+    EXPECT_FALSE(r.err.empty());
+  }
+  const RunResult cp = Convert({"--cp", "20", wav}, dir);
+  EXPECT_NE(cp.err.find("zuroka-convert: --cp: Value 20 not in range 30 to 100"), std::string::npos)
+      << cp.err;
+  EXPECT_FALSE(fs::exists(dir / "u.mid"));
+  EXPECT_EQ(Convert({"--help"}, dir).status, 0);
+  EXPECT_EQ(Convert({"--version"}, dir).status, 0);
+}
+
+TEST(Converter, TempoTimingAndOptions) {
+  TempDir dir;
+  const std::string wav = Melody(dir, "t.wav", 4);
+  ASSERT_EQ(Convert({wav, "-o", dir / "plain.mid"}, dir).status, 0);
+  ASSERT_EQ(Convert({wav, "-o", dir / "fast.mid", "--tempo", "200"}, dir).status, 0);
+  ASSERT_EQ(Convert({wav, "-o", dir / "exact.mid", "--timing", "exact"}, dir).status, 0);
+  const std::string plain = DumpMidi(ReadBytes(dir / "plain.mid"));
+  const std::string fast = DumpMidi(ReadBytes(dir / "fast.mid"));
+  const std::string exact = DumpMidi(ReadBytes(dir / "exact.mid"));
+  EXPECT_NE(fast.find("tempo 300000 us"), std::string::npos);
+  // The same events at the same ticks, only the tempo differs.
+  EXPECT_EQ(plain.substr(plain.find("sysex")), fast.substr(fast.find("sysex")));
+  EXPECT_NE(plain, exact);
+  // The recording's timing: the last event's tick, at the written tempo, is its time.
+  const RunResult notes = Convert({wav, "-o", dir / "e2.mid", "--timing", "exact", "--notes", dir / "n.json"}, dir);
+  ASSERT_EQ(notes.status, 0);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(exact, m, std::regex("tempo ([0-9]+) us")));
+  const double usPerTick = std::stod(m[1]) / 480;
+  const auto json = nlohmann::json::parse(std::ifstream(dir / "n.json"));
+  int lastEnd = 0;
+  for (const auto& n : json) lastEnd = std::max(lastEnd, n["end"].get<int>());
+  std::regex offs(R"(@([0-9]+) off)");
+  long lastTick = 0;
+  for (auto it = std::sregex_iterator(exact.begin(), exact.end(), offs); it != std::sregex_iterator(); ++it) {
+    lastTick = std::max(lastTick, std::stol((*it)[1]));
+  }
+  EXPECT_NEAR(lastTick * usPerTick / 1e6, lastEnd * 1024 / 44100.0, 0.002);
+
+  // Options reach the engine: a higher border drops more notes.
+  const RunResult few = Convert({wav, "-o", dir / "b.mid", "--border", "40"}, dir);
+  const RunResult many = Convert({wav, "-o", dir / "b.mid", "--border", "1"}, dir);
+  auto count = [](const std::string& out) { return std::stoi(out.substr(out.find("frames, ") + 8)); };
+  EXPECT_LT(count(few.out), count(many.out));
+
+  const RunResult info = Convert({"--info", wav}, dir);
+  EXPECT_EQ(info.status, 0);
+  EXPECT_NE(info.out.find("FileType : WAVEfile\nChannel : 1\nSamplesPerSec : 44100\n"), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir / "t.mid"));
+}
+
+}  // namespace
