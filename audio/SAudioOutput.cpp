@@ -73,9 +73,7 @@ void SAudioOutput::DriverDeleter::operator()(fluid_audio_driver_t* p) const {
   delete_fluid_audio_driver(p);
 }
 
-SAudioOutput::LogCapture::LogCapture(std::string& into) : previous(logTarget) {
-  logTarget = &into;
-}
+SAudioOutput::LogCapture::LogCapture(std::string& into) : previous(logTarget) { logTarget = &into; }
 SAudioOutput::LogCapture::~LogCapture() { logTarget = previous; }
 
 SAudioOutput::SAudioOutput(Mode mode, int rate) : mode(mode), rate(rate > 0 ? rate : kStreamRate) {
@@ -184,7 +182,8 @@ std::string SAudioOutput::FindSoundFont(const std::string& dir) {
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
     const fs::path& p = it->path();
     std::string ext = p.extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
     if (ext == ".sf2" && IsReadableFile(p)) others.push_back(p.string());
   }
   std::sort(others.begin(), others.end());
@@ -201,7 +200,8 @@ bool SAudioOutput::LoadSoundFont() {
   if (path.empty()) {
     soundFontError = "No General MIDI SoundFont was found in " + soundFontDir +
                      "/ (default-GM.sf2, FluidR3_GM.sf2, TimGM6mb.sf2, ...). Install the Debian "
-                     "package " + std::string(kSoundFontPackage) + ".";
+                     "package " +
+                     std::string(kSoundFontPackage) + ".";
     return false;
   }
   std::string fluidError;
@@ -277,8 +277,7 @@ void SAudioOutput::DrainLiveMessages() {
   liveHead.store(head, std::memory_order_release);
 }
 
-int SAudioOutput::AudioCallback(void* data, int len, int nfx, float* fx[], int nout,
-                                float* out[]) {
+int SAudioOutput::AudioCallback(void* data, int len, int nfx, float* fx[], int nout, float* out[]) {
   if (len > 0 && nout >= 2) static_cast<SAudioOutput*>(data)->Mix(len, nfx, fx, nout, out);
   return FLUID_OK;
 }

@@ -74,8 +74,10 @@ class SAudioOutput {
   // Does nothing in Device mode.
   void Render(float* left, float* right, int frames);
 
-  // For the sources. The synth, valid for the object's life.
+  // The synth, for the sources, valid for the object's life (null only when FluidSynth
+  // could not create it); touch it on the interface thread only under a SynthHold.
   fluid_synth_t* Synth() { return synth.get(); }
+  // FluidSynth's settings, to adjust the drivers before Start (audio.alsa.device, ...).
   fluid_settings_t* Settings() { return settings.get(); }
   // Keeps the audio callback away from the synth until ReleaseSynth, so that players
   // can be created and deleted and the synth reset safely. Waits for the callback's
@@ -93,8 +95,8 @@ class SAudioOutput {
    private:
     SAudioOutput& output;
   };
-  // Collects FluidSynth's error and warning messages raised on this thread during its
-  // scope (the last one wins); elsewhere they are dropped, so that nothing is printed.
+  // Collects FluidSynth's error messages raised on this thread during its scope (the
+  // last one wins); all other messages are dropped, so that nothing is printed.
   class LogCapture {
    public:
     explicit LogCapture(std::string& into);

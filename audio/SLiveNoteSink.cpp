@@ -67,7 +67,8 @@ void SLiveNoteSink::ShortMsg(std::uint32_t msg) {
 
 void SLiveNoteSink::SendToSequencer(std::uint32_t msg) {
   if (!sequencer) return;
-  const unsigned char bytes[3] = {static_cast<unsigned char>(msg), static_cast<unsigned char>(msg >> 8),
+  const unsigned char bytes[3] = {static_cast<unsigned char>(msg),
+                                  static_cast<unsigned char>(msg >> 8),
                                   static_cast<unsigned char>(msg >> 16)};
   // Program change (0xC0) and channel pressure (0xD0) carry one data byte.
   const long length = (msg & 0xE0u) == 0xC0u ? 2 : 3;

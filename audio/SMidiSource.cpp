@@ -11,10 +11,11 @@ using namespace zuroka::audio;
 
 namespace {
 
-constexpr int kHeaderChunkLength = 6;     // format, tracks, division
-constexpr int kChunkHeader = 8;           // id, length
-constexpr int kPrimeFrames = 64;          // one synth block: runs the player's clock once
+constexpr int kHeaderChunkLength = 6;  // format, tracks, division
+constexpr int kChunkHeader = 8;        // id, length
+constexpr int kPrimeFrames = 64;       // one synth block: runs the player's clock once
 constexpr int kSustainController = 64;
+constexpr int kResetAllControllers = 121;
 
 std::uint32_t Be32(const std::vector<std::uint8_t>& b, std::size_t at) {
   return (static_cast<std::uint32_t>(b[at]) << 24) | (static_cast<std::uint32_t>(b[at + 1]) << 16) |
@@ -80,9 +81,14 @@ void SMidiSource::Play() {
   std::string ignored;
   SAudioOutput::LogCapture capture(ignored);
   DropPlayer();
-  // Every play starts from a clean synth: the programs and controllers of the file
-  // played before must not colour this one.
-  fluid_synth_system_reset(synth);
+  // Every play starts from clean file channels: the programs and controllers of the
+  // file played before must not colour this one. The live channels are left alone, so
+  // a key held on the keyboard keeps sounding.
+  for (int channel = 0; channel < kFileChannels; ++channel) {
+    fluid_synth_all_sounds_off(synth, channel);
+    fluid_synth_cc(synth, channel, kResetAllControllers, 0);
+    fluid_synth_program_change(synth, channel, 0);
+  }
   player.reset(new_fluid_player(synth));
   if (!player) return;
   if (fluid_player_add_mem(player.get(), bytes.data(), bytes.size()) != FLUID_OK ||

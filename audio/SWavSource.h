@@ -39,7 +39,7 @@ class SWavSource {
   // True once every sample has been mixed.
   bool IsFinished() const { return finished.load(std::memory_order_relaxed); }
 
-  int GetFileRate() const { return fileRate; }          // samples per second
+  int GetFileRate() const { return fileRate; }  // samples per second
   int GetFileChannels() const { return fileChannels; }
   std::int64_t GetFileFrames() const { return frames; }  // at the file's rate
 

@@ -26,7 +26,9 @@ void Stereo::Append(const Stereo& more) {
   right.insert(right.end(), more.right.begin(), more.right.end());
 }
 
-std::size_t Frames(double seconds) { return static_cast<std::size_t>(std::lround(seconds * kRate)); }
+std::size_t Frames(double seconds) {
+  return static_cast<std::size_t>(std::lround(seconds * kRate));
+}
 
 Stereo RenderSeconds(SAudioOutput& output, double seconds) {
   Stereo s;
@@ -51,7 +53,8 @@ double Rms(const std::vector<float>& x, std::size_t from, std::size_t n) {
 double Peak(const std::vector<float>& x, std::size_t from, std::size_t n) {
   const std::size_t end = std::min(x.size(), from + n);
   double peak = 0;
-  for (std::size_t i = from; i < end; ++i) peak = std::max(peak, std::fabs(static_cast<double>(x[i])));
+  for (std::size_t i = from; i < end; ++i)
+    peak = std::max(peak, std::fabs(static_cast<double>(x[i])));
   return peak;
 }
 
@@ -67,7 +70,8 @@ double PitchHz(const std::vector<float>& x, std::size_t from, std::size_t n, int
   for (int lag = 1; lag <= maxLag + 1; ++lag) {
     double sum = 0;
     for (std::size_t i = 0; i < window; ++i) {
-      const double diff = static_cast<double>(x[from + i]) - x[from + i + static_cast<std::size_t>(lag)];
+      const double diff =
+          static_cast<double>(x[from + i]) - x[from + i + static_cast<std::size_t>(lag)];
       sum += diff * diff;
     }
     d[static_cast<std::size_t>(lag)] = sum;
@@ -80,7 +84,8 @@ double PitchHz(const std::vector<float>& x, std::size_t from, std::size_t n, int
     c[lag] = running > 0 ? d[lag] * static_cast<double>(lag) / running : 1.0;
   }
   std::size_t best = 0;
-  for (auto lag = static_cast<std::size_t>(std::max(minLag, 2)); lag <= static_cast<std::size_t>(maxLag); ++lag) {
+  for (auto lag = static_cast<std::size_t>(std::max(minLag, 2));
+       lag <= static_cast<std::size_t>(maxLag); ++lag) {
     if (c[lag] < kThreshold) {
       // The bottom of the first dip below the threshold.
       while (lag < static_cast<std::size_t>(maxLag) && c[lag + 1] < c[lag]) ++lag;
@@ -119,7 +124,8 @@ bool WriteWav16(const std::string& path, const std::vector<std::int16_t>& interl
 std::vector<std::int16_t> Sine(double hz, double seconds, int rate, double level) {
   std::vector<std::int16_t> s(static_cast<std::size_t>(std::lround(seconds * rate)));
   for (std::size_t i = 0; i < s.size(); ++i) {
-    s[i] = static_cast<std::int16_t>(std::lround(32767.0 * level * std::sin(2 * M_PI * hz * static_cast<double>(i) / rate)));
+    s[i] = static_cast<std::int16_t>(
+        std::lround(32767.0 * level * std::sin(2 * M_PI * hz * static_cast<double>(i) / rate)));
   }
   return s;
 }
@@ -164,8 +170,8 @@ bool ConvertMelody(const std::string& wavPath, const std::vector<std::pair<int, 
   engine.FinishTracks();
   engine.EstimateTempo();
   out.tempo = SEngine::ClampTempo(engine.ComputeTempo());
-  if (!engine.WriteMidi(out.tempo, exactTiming ? SStandardMidi::Timing::Exact
-                                               : SStandardMidi::Timing::Default)) {
+  if (!engine.WriteMidi(
+          out.tempo, exactTiming ? SStandardMidi::Timing::Exact : SStandardMidi::Timing::Default)) {
     return false;
   }
   out.wavPath = wavPath;

@@ -14,10 +14,10 @@
 namespace {
 
 // Tolerances.
-constexpr double kPitchCents = 30;          // a note is heard at its pitch within this
-constexpr double kTimingSeconds = 0.035;    // notes start within this of the grid's time
-constexpr double kSilence = 1e-4;           // peak of what counts as silence
-constexpr double kLevelMatchDb = 3.0;       // MIDI file against its recording
+constexpr double kPitchCents = 30;        // a note is heard at its pitch within this
+constexpr double kTimingSeconds = 0.035;  // notes start within this of the grid's time
+constexpr double kSilence = 1e-4;         // peak of what counts as silence
+constexpr double kLevelMatchDb = 3.0;     // MIDI file against its recording
 
 constexpr std::uint32_t kNoteOn = 0x90;
 constexpr std::uint32_t kNoteOff = 0x80;
@@ -39,7 +39,8 @@ TEST_F(AudioRender, WavAtTheStreamRateGivesBackItsSamples) {
   // Left a sine, right a ramp of every 37th value: the channels must not swap or mix.
   constexpr int kFrames = 10007;
   std::vector<std::int16_t> stereo;
-  const std::vector<std::int16_t> sine = Sine(997, static_cast<double>(kFrames) / kRate, kRate, 0.7);
+  const std::vector<std::int16_t> sine =
+      Sine(997, static_cast<double>(kFrames) / kRate, kRate, 0.7);
   for (int i = 0; i < kFrames; ++i) {
     stereo.push_back(sine[static_cast<std::size_t>(i)]);
     stereo.push_back(static_cast<std::int16_t>((i * 37) % 65536 - 32768));
@@ -53,8 +54,12 @@ TEST_F(AudioRender, WavAtTheStreamRateGivesBackItsSamples) {
   player.Play();
   const Stereo out = RenderSeconds(*sink, 0.3);
   for (int i = 0; i < kFrames; ++i) {
-    ASSERT_EQ(out.left[static_cast<std::size_t>(i)], stereo[2 * static_cast<std::size_t>(i)] / 32768.0f) << i;
-    ASSERT_EQ(out.right[static_cast<std::size_t>(i)], stereo[2 * static_cast<std::size_t>(i) + 1] / 32768.0f) << i;
+    ASSERT_EQ(out.left[static_cast<std::size_t>(i)],
+              stereo[2 * static_cast<std::size_t>(i)] / 32768.0f)
+        << i;
+    ASSERT_EQ(out.right[static_cast<std::size_t>(i)],
+              stereo[2 * static_cast<std::size_t>(i) + 1] / 32768.0f)
+        << i;
   }
   EXPECT_LT(Peak(out.left, kFrames, out.Size()), kSilence) << "sound after the end of the file";
   EXPECT_LT(Peak(out.right, kFrames, out.Size()), kSilence);
@@ -67,7 +72,8 @@ TEST_F(AudioRender, WavAtTheStreamRateGivesBackItsSamples) {
   player.Play();
   const Stereo m = RenderSeconds(*sink, 0.25);
   for (int i = 0; i < kFrames; ++i) {
-    ASSERT_EQ(m.left[static_cast<std::size_t>(i)], sine[static_cast<std::size_t>(i)] / 32768.0f) << i;
+    ASSERT_EQ(m.left[static_cast<std::size_t>(i)], sine[static_cast<std::size_t>(i)] / 32768.0f)
+        << i;
     ASSERT_EQ(m.right[static_cast<std::size_t>(i)], m.left[static_cast<std::size_t>(i)]) << i;
   }
 }
@@ -170,10 +176,10 @@ TEST_F(AudioRender, LiveMessagesThatAreNotNotesOfSevenBitDataStaySilent) {
   EXPECT_LT(Peak(out.left, 0, out.Size()), kSilence);
 }
 
-TEST_F(AudioRender, LiveNoteKeepsSoundingWhenAMidiFileStops) {
+TEST_F(AudioRender, ALiveNoteKeepsSoundingWhileAMidiFileStartsAndStops) {
   const std::string path = dir / "m.mid";
   ASSERT_TRUE(WriteGridMidi(path, {{64, 0, 40}, {67, 41, 80}}));
-  // The live note alone, then the same note while a file plays and stops: stopping the
+  // The live note alone, then the same note while a file starts, plays and stops: the
   // file must leave the held key as it was.
   auto holdNote = [&](bool withFile) {
     auto output = std::make_shared<SAudioOutput>(SAudioOutput::Mode::Sink);
@@ -181,9 +187,9 @@ TEST_F(AudioRender, LiveNoteKeepsSoundingWhenAMidiFileStops) {
     SMediaPlayer player(output);
     player.SetFileName(path);
     EXPECT_TRUE(player.Open()) << player.GetErrorText();
-    if (withFile) player.Play();
-    RenderSeconds(*output, 0.2);
     notes.ShortMsg(Pack(kNoteOn, 48, kVelocity));
+    RenderSeconds(*output, 0.2);
+    if (withFile) player.Play();
     RenderSeconds(*output, 0.2);
     player.Stop();
     player.Close();

@@ -1,8 +1,7 @@
 // The media player's states and order of operations, its failures, its hold on the WAV
 // file, and closing while the audio thread renders.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -187,7 +186,8 @@ TEST_F(MediaPlayer, FilesThatCannotBePlayedFailCleanlyWithTheirCause) {
   ASSERT_GT(midi.size(), 30u);
   auto writeBytes = [&](const std::string& name, std::vector<std::uint8_t> bytes) {
     std::ofstream(dir / name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     return dir / name;
   };
   std::vector<std::uint8_t> smpte = midi;
@@ -256,7 +256,8 @@ TEST_F(MediaPlayer, WithoutASoundFontMidiFailsNamingThePackageAndWavStillPlays) 
 
 TEST(AudioOutputDevice, WithoutASoundDeviceOpenFailsOnceWithAClearTextAndNothingElseBreaks) {
   auto device = std::make_shared<SAudioOutput>(SAudioOutput::Mode::Device);
-  if (device->Start()) GTEST_SKIP() << "this machine has a sound device: " << device->GetDriverName();
+  if (device->Start())
+    GTEST_SKIP() << "this machine has a sound device: " << device->GetDriverName();
   TempDir dir;
   const std::string wav = dir / "a.wav";
   ASSERT_TRUE(WriteWav16(wav, Sine(440, 0.2, kRate, 0.5), 1, kRate));
