@@ -1,0 +1,170 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QString>
+#include <array>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "SEngine.h"
+#include "SEngineSeam.h"
+#include "Tiling.h"
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMdiArea;
+class QMenu;
+class QProgressBar;
+class QStatusBar;
+class QToolBar;
+class QToolButton;
+class UpDownEdit;
+
+// The frame window: menus, toolbar with the progress and tempo controls, status bar,
+// and the child-window area where the piano roll opens. It owns the engine objects
+// for the life of the program, runs the conversion on the engine's frame loop, and
+// feeds the engine the options of OForm and its message boxes. One instance, MForm.
+class TMForm : public QMainWindow, public SEngineSeam {
+  Q_OBJECT
+ public:
+  explicit TMForm(QWidget* parent = nullptr);
+  ~TMForm() override;
+
+  // 0 reader, 1 analyser, 2 mark grid, 3 pitch grid; any other index (or after
+  // FormDestroy): null.
+  SEngineObject* GetEngineObject(int index);
+  // The engine context (valid until FormDestroy).
+  SEngine& Engine() { return *engine; }
+  // The child-window area, where the piano roll lives.
+  QMdiArea* MdiArea() const { return mdiArea; }
+  // The open dialog's file name: the current WAV file (absolute), empty before any Open.
+  const QString& OdFileName() const { return odFileName; }
+  // The name the last run gave the MIDI file, empty before any run.
+  QString SdFileName() const;
+
+  // The engine's options and messages: the ratios of OForm, the live position of
+  // its UDBorder, and a modal box (an empty caption gives the application's name).
+  double GetCPRatio() const override;
+  double GetDBRatio() const override;
+  int GetBorder() const override;
+  void ShowMessage(const std::string& text, const std::string& caption) override;
+
+  // The text colour of the shared label Lbl (black to show a text; the toolbar's
+  // own colour hides it).
+  void SetLblColour(const QColor& colour);
+  // The colour that hides Lbl's text on the toolbar.
+  QColor ButtonFace() const;
+
+  // Open a file already chosen (command line, dropped file) exactly as Open does
+  // after its dialog: same messages, same command states.
+  void OpenWavFile(const QString& fileName);
+  // The same once the event loop runs: for a file named at start or dropped, so the
+  // window shows first and the program that dropped it is not kept waiting.
+  void OpenWavFileLater(const QString& fileName);
+
+  // Command handlers; each toolbar button's handler calls its menu item's handler.
+  void MIOpenClick();
+  void MIConvertClick();
+  void MIExitClick();
+  void MIPWavClick();
+  void MIPMidiClick();
+  void MIStopClick();
+  void MIRemakeClick();
+  void MIParamClick();
+  void MIInfoClick();
+  void MSIVertClick();
+  void MSIHorzClick();
+  void N1Click();
+  void MIAppClick();
+  void TBOpenClick();
+  void TBConvertClick();
+  void TBPWavClick();
+  void TBPMidiClick();
+  void TBStopClick();
+  void TBRemakeClick();
+  // Releases the child windows and then the engine objects they borrow.
+  void FormDestroy();
+
+  // Menus and commands. A command is one QAction: its menu item and its toolbar
+  // button are enabled and disabled together.
+  QMenu* MMFile;
+  QAction* MIOpen;
+  QAction* MIConvert;
+  QAction* MIExit;
+  QMenu* P1;
+  QAction* MIPWav;
+  QAction* MIPMidi;
+  QAction* MIStop;
+  QAction* MIRemake;
+  QMenu* MMOption;
+  QAction* MIParam;
+  QAction* MIInfo;
+  QMenu* MMWindow;
+  QMenu* MITile;
+  QAction* MSIVert;
+  QAction* MSIHorz;
+  QMenu* MMHelp;
+  QAction* N1;
+  QAction* MIApp;
+
+  // Toolbar. Lbl is shared: the run writes its progress texts there and the piano
+  // roll its pitch readout.
+  QToolBar* TB;
+  QToolButton* TBOpen;
+  QToolButton* TBConvert;
+  QToolButton* TBPWav;
+  QToolButton* TBPMidi;
+  QToolButton* TBStop;
+  QToolButton* TBRemake;
+  QLabel* Lbl;
+  QProgressBar* PB;
+  QLabel* Lbl2;
+  QLineEdit* EdtTempo;
+  UpDownEdit* UDTempo;  // bpm, 10..240, no wrap
+
+  // Status bar with its fixed panels.
+  static constexpr int kPanels = 15;
+  QStatusBar* SB;
+  std::array<QLabel*, kPanels> SBPanels{};
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  QMenu* createPopupMenu() override;
+
+ private:
+  void CreateMenus();
+  void CreateToolBar();
+  void CreateStatusBar();
+  QToolButton* AddToolButton(QAction* command, const QString& image, const QString& hint,
+                             void (TMForm::*handler)());
+  // Runs a command; an error that escapes it is shown in one box and the program goes on.
+  void Guarded(const std::function<void()>& command);
+  void ShowBox(const QString& text, const QString& caption, QMessageBox::Icon icon);
+  void ShowWriteError();
+  void SetTempoControlsVisible(bool visible);
+  void TileSubWindows(TileMode mode);
+  void UpdateWindowList();
+  bool MidiFileExists() const;
+
+  // The piano roll's part of a run: creates it when no child window is open, gives
+  // it the run's frame count and draws the notes. Empty until the piano roll exists.
+  void ShowPianoRoll();
+  // Before the MIDI file is rewritten: the player may hold it open, so it is closed,
+  // and Stop goes off. Closing the player itself joins here with the playback.
+  void ClosePlayerBeforeRewrite();
+  // After Remake: the new MIDI file plays, and Stop comes on. Playing itself joins
+  // here with the playback.
+  void PlayMidiAfterRemake();
+
+  QMdiArea* mdiArea;
+  QString odFileName;
+  std::vector<QAction*> windowListActions;
+  std::unique_ptr<SEngine> engine;
+};
+
+// The one main window, created first at start-up.
+extern TMForm* MForm;

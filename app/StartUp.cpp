@@ -1,0 +1,37 @@
+#include "StartUp.h"
+
+#include <QApplication>
+
+#include "About.h"
+#include "Appearance.h"
+#include "Main.h"
+#include "Option.h"
+
+namespace {
+
+constexpr int kFontHeight = 12;  // pixels
+
+}  // namespace
+
+void SetUpApplication() {
+  QApplication::setApplicationName(QStringLiteral("Zuroka"));
+  QApplication::setApplicationVersion(QStringLiteral(ZUROKA_VERSION));
+  QApplication::setDesktopFileName(QStringLiteral("zuroka"));
+  QApplication::setFont(InterfaceFont(kFontHeight));
+  QApplication::setWindowIcon(SvgIcon(QStringLiteral(":/zuroka/images/zuroka.svg")));
+}
+
+TForms::TForms() {
+  mainForm = std::make_unique<TMForm>();
+  MForm = mainForm.get();
+  // The dialogs belong to the main window and are destroyed after its engine objects.
+  OForm = new TOForm(MForm);
+  AForm = new TAForm(MForm);
+}
+
+TForms::~TForms() {
+  mainForm.reset();
+  AForm = nullptr;
+  OForm = nullptr;
+  MForm = nullptr;
+}
