@@ -112,11 +112,9 @@ ConvertResult ConvertFile(const std::string& wavName, const ConvertOptions& o,
   }
   if (!o.output.empty()) engine->midiFileName = o.output;
   const int total = engine->AnalyzedFrames();
+  int done = 0;
   std::function<void(int)> step;
-  if (onFrame) {
-    int done = 0;
-    step = [&](int) { onFrame(++done, total); };
-  }
+  if (onFrame) step = [&](int) { onFrame(++done, total); };
   engine->AnalyzeFrames(step);
   engine->FinishTracks();
   engine->EstimateTempo();
