@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -46,12 +47,13 @@ void InstallFluidLog() {
 // ALSA prints its own complaints while a driver is probed on a machine without a card.
 void SilentAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
-const char* DisplayName(const std::string& driver) {
-  if (driver == "pipewire") return "PipeWire";
-  if (driver == "pulseaudio") return "PulseAudio";
-  if (driver == "alsa") return "ALSA";
-  if (driver == "sdl2") return "SDL2";
-  return driver.c_str();
+const char* DisplayName(const char* driver) {
+  const std::string d = driver;
+  if (d == "pipewire") return "PipeWire";
+  if (d == "pulseaudio") return "PulseAudio";
+  if (d == "alsa") return "ALSA";
+  if (d == "sdl2") return "SDL2";
+  return driver;
 }
 
 void CollectOption(void* data, const char*, const char* option) {
@@ -124,7 +126,7 @@ bool SAudioOutput::OpenDriver(const char* name, std::string& error) {
   // FluidSynth's SDL2 driver expects the program to have started SDL's audio.
   if (std::string(name) == "sdl2" && !sdlStarted) {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-      error = std::string("SDL2: ") + SDL_GetError();
+      error = SDL_GetError();
       return false;
     }
     sdlStarted = true;

@@ -28,7 +28,8 @@ SLiveNoteSink::SLiveNoteSink() : SLiveNoteSink(SAudioOutput::Shared(), true) {}
 SLiveNoteSink::SLiveNoteSink(std::shared_ptr<SAudioOutput> output, bool useSequencer)
     : output(std::move(output)) {
   // Both may fail: the strip is then silent, as it is without any device.
-  if (this->output && this->output->Start()) this->output->LoadSoundFont();
+  if (this->output) this->output->Start();
+  LoadSoundFontOnce();
   if (useSequencer) OpenSequencer();
 }
 
@@ -55,12 +56,21 @@ void SLiveNoteSink::OpenSequencer() {
   client = snd_seq_client_id(seq);
 }
 
+void SLiveNoteSink::LoadSoundFontOnce() {
+  // The stream may open later, through the media player; the SoundFont is looked for
+  // once it runs, and only once, so a missing one costs no key press a folder scan.
+  if (soundFontTried || !output || !output->IsRunning()) return;
+  soundFontTried = true;
+  output->LoadSoundFont();
+}
+
 bool SLiveNoteSink::HasSynth() const {
   return output && output->IsRunning() && output->HasSoundFont();
 }
 
 void SLiveNoteSink::ShortMsg(std::uint32_t msg) {
   if (!IsChannelMessage(msg)) return;
+  LoadSoundFontOnce();
   if (output) output->PostShortMsg(msg);
   SendToSequencer(msg);
 }

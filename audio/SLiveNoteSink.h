@@ -44,6 +44,7 @@ class SLiveNoteSink {
   struct EncoderFree {
     void operator()(snd_midi_event_t* p) const;
   };
+  void LoadSoundFontOnce();
   void OpenSequencer();
   void SendToSequencer(std::uint32_t msg);
 
@@ -52,4 +53,5 @@ class SLiveNoteSink {
   std::unique_ptr<snd_midi_event_t, EncoderFree> encoder;
   int client = -1;
   int port = -1;
+  bool soundFontTried = false;
 };
