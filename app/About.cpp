@@ -33,8 +33,7 @@ QLabel* MakeLabel(const QString& caption, QWidget* parent, int x, int y, int pix
 
 }  // namespace
 
-TAForm::TAForm(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
+TAForm::TAForm(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
   setWindowTitle(text::kAboutCaption);
   setFont(InterfaceFont(kAddressHeight));
   setFixedSize(kClientWidth, kClientHeight);

@@ -94,7 +94,7 @@ QString DroppedWav(const QMimeData* data) {
   if (!url.isLocalFile()) return QString();
   const QString file = url.toLocalFile();
   return QFileInfo(file).suffix().compare(text::kWavSuffix, Qt::CaseInsensitive) == 0 ? file
-                                                                                     : QString();
+                                                                                      : QString();
 }
 
 }  // namespace
@@ -155,7 +155,8 @@ void TMForm::CreateMenus() {
       {MIApp, &TMForm::MIAppClick},
   };
   for (const auto& [action, handler] : handlers) {
-    connect(action, &QAction::triggered, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+    connect(action, &QAction::triggered, this,
+            [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
   }
   connect(MMWindow, &QMenu::aboutToShow, this, &TMForm::UpdateWindowList);
 }
@@ -185,8 +186,8 @@ void TMForm::CreateToolBar() {
   addToolBar(Qt::TopToolBarArea, TB);
 
   TBOpen = AddToolButton(MIOpen, ImagePath("open"), text::kHintOpen, &TMForm::TBOpenClick);
-  TBConvert = AddToolButton(MIConvert, ImagePath("convert"), text::kHintConvert,
-                            &TMForm::TBConvertClick);
+  TBConvert =
+      AddToolButton(MIConvert, ImagePath("convert"), text::kHintConvert, &TMForm::TBConvertClick);
   TBPWav = AddToolButton(MIPWav, ImagePath("playwav"), text::kHintPlayWav, &TMForm::TBPWavClick);
   TBPMidi =
       AddToolButton(MIPMidi, ImagePath("playmidi"), text::kHintPlayMidi, &TMForm::TBPMidiClick);
@@ -231,9 +232,12 @@ void TMForm::CreateToolBar() {
 void TMForm::CreateStatusBar() {
   SB = statusBar();
   SB->setFixedHeight(kStatusBarHeight);
+  // Each panel draws its own sunken frame; the bar adds none around it.
+  SB->setStyleSheet(QStringLiteral("QStatusBar::item { border: none; }"));
   for (int i = 0; i < kPanels; ++i) {
     const Panel& p = kStatusPanels[i];
     auto* panel = new QLabel(p.text ? *p.text : QString(), SB);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     panel->setFixedWidth(p.width);
     panel->setAlignment((i == kPanels - 1 ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter);
     SB->addWidget(panel);
@@ -321,7 +325,8 @@ void TMForm::OpenWavFile(const QString& fileName) {
 }
 
 void TMForm::OpenWavFileLater(const QString& fileName) {
-  QTimer::singleShot(0, this, [this, fileName] { Guarded([this, fileName] { OpenWavFile(fileName); }); });
+  QTimer::singleShot(0, this,
+                     [this, fileName] { Guarded([this, fileName] { OpenWavFile(fileName); }); });
 }
 
 void TMForm::MIConvertClick() {

@@ -1,12 +1,11 @@
 #include "Option.h"
 
-#include <algorithm>
-
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
 
 #include "Appearance.h"
 #include "EngineConstants.h"
@@ -30,7 +29,8 @@ constexpr int kArrowWidth = 15;  // the up-down beside its edit
 QLabel* MakeLabel(const QString& caption, QWidget* parent, int x, int y, int w, int h) {
   auto* label = new QLabel(caption, parent);
   // Never narrower than its text in the font at hand.
-  label->setGeometry(x, y, std::max(w, label->sizeHint().width()), std::max(h, label->sizeHint().height()));
+  label->setGeometry(x, y, std::max(w, label->sizeHint().width()),
+                     std::max(h, label->sizeHint().height()));
   return label;
 }
 
@@ -76,8 +76,8 @@ TOForm::TOForm(QWidget* parent)
   GroupBox2 = new QGroupBox(text::kLengthGroup, this);
   GroupBox2->setGeometry(136, 8, 120, 153);
   Label6 = MakeLabel(text::kLength, GroupBox2, 8, 24, 21, 12);
-  UDBorder = MakeUpDown(GroupBox2, 15, 39, 35, 20, kMinBorder, kMaxBorder, kBorderStep,
-                        kDefaultBorder);
+  UDBorder =
+      MakeUpDown(GroupBox2, 15, 39, 35, 20, kMinBorder, kMaxBorder, kBorderStep, kDefaultBorder);
   EditBorder = UDBorder->Edit();
   Label7 = MakeLabel(text::kOrShorter, GroupBox2, 8, 64, 103, 12);
   Label8 = MakeLabel(text::kRejected, GroupBox2, 8, 80, 46, 12);

@@ -58,16 +58,18 @@ inline const QString kHelpPage = QStringLiteral("index.html");
 inline const QString kConvertedText = QStringLiteral("ファイル変換が終了しました．");
 inline const QString kConvertedCaption = QStringLiteral("Message");
 inline const QString kOpenErrorText = QStringLiteral(
-    "ファイルを開くことができませんでした．\n他のアプリケーションで使用しているか確認してください．");
+    "ファイルを開くことができませんでした．\n他のアプリケーションで使用しているか確認してください"
+    "．");
 inline const QString kErrorCaption = QStringLiteral("エラー");
-inline const QString kRemadeText = QStringLiteral("演奏データを作成しました．\nデータを再生します．");
+inline const QString kRemadeText =
+    QStringLiteral("演奏データを作成しました．\nデータを再生します．");
 inline const QString kRemadeCaption = QStringLiteral("完了");
 inline const QString kInfoCaption = QStringLiteral("ファイル情報");
 // %1: the MIDI file, %2: the system's reason.
 inline const QString kWriteErrorText =
     QStringLiteral("MIDIファイルを書き込むことができませんでした．\n%1\n%2");
-inline const QString kNoMemoryText =
-    QStringLiteral("メモリが足りないため変換できませんでした．\n他のアプリケーションを終了してください．");
+inline const QString kNoMemoryText = QStringLiteral(
+    "メモリが足りないため変換できませんでした．\n他のアプリケーションを終了してください．");
 
 // Options dialog.
 inline const QString kOptionCaption = QStringLiteral("オプション");

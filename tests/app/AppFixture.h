@@ -46,8 +46,8 @@ class FakeUi : public UiSeam {
   QStringList dialogFolders;  // the folder each open dialog started in
   QString lastFilter;
   QString lastSuffix;
-  std::function<void(const Box&)> onBox;      // runs while the box would be up
-  std::function<int(QDialog*)> onDialog;      // runs while the dialog would be up
+  std::function<void(const Box&)> onBox;  // runs while the box would be up
+  std::function<int(QDialog*)> onDialog;  // runs while the dialog would be up
 };
 
 // A fresh set of forms per test, a scratch folder as the working directory, and the

@@ -37,12 +37,9 @@ TEST_F(AppTest, OpenWritesTheConvertersBytesBesideTheWav) {
   const QString mid = dir.absoluteFilePath(QStringLiteral("tune.mid"));
   AtMessage seen;
   ui->onBox = [&](const Box&) {
-    seen = {MForm->Lbl->text(),
-            DarkPixels(MForm->Lbl),
-            MForm->PB->isVisible(),
-            MForm->PB->value(),
-            MForm->PB->maximum(),
-            MForm->UDTempo->isVisible() || MForm->Lbl2->isVisible(),
+    seen = {MForm->Lbl->text(),     DarkPixels(MForm->Lbl),
+            MForm->PB->isVisible(), MForm->PB->value(),
+            MForm->PB->maximum(),   MForm->UDTempo->isVisible() || MForm->Lbl2->isVisible(),
             QFile::exists(mid)};
   };
   Open(wav);
@@ -96,7 +93,8 @@ TEST_F(AppTest, TooShortSignalStillCompletesTheRun) {
   ASSERT_EQ(ui->boxes.size(), 1u);
   EXPECT_EQ(ui->boxes[0].caption, QStringLiteral("Message"));
   EXPECT_EQ(MForm->Engine().CountNotes(), 0);
-  const std::vector<std::uint8_t> written = ReadBytes(dir.absoluteFilePath(QStringLiteral("tiny.mid")));
+  const std::vector<std::uint8_t> written =
+      ReadBytes(dir.absoluteFilePath(QStringLiteral("tiny.mid")));
   EXPECT_EQ(written, ConverterBytes(wav));
   EXPECT_TRUE(MForm->MIPMidi->isEnabled());
 }
@@ -107,7 +105,8 @@ TEST_F(AppTest, EstimatedTempoIsClampedIntoTheTempoControl) {
   Open(wav);
   EXPECT_EQ(MForm->UDTempo->value(), 10);
   EXPECT_EQ(MForm->EdtTempo->text(), QStringLiteral("10"));
-  const std::vector<std::uint8_t> written = ReadBytes(dir.absoluteFilePath(QStringLiteral("long.mid")));
+  const std::vector<std::uint8_t> written =
+      ReadBytes(dir.absoluteFilePath(QStringLiteral("long.mid")));
   EXPECT_EQ(TempoMicros(written), 60000000 / 10);
   EXPECT_EQ(written, ConverterBytes(wav));
 }
