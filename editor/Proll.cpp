@@ -79,12 +79,20 @@ void TPaintArea::mouseReleaseEvent(QMouseEvent* event) {
   if (onRelease) onRelease(event->button(), event->position().toPoint());
 }
 
-TPForm::TPForm(SEngine& engine, QLabel* statusLabel, SShortMsgSink* liveNotes, QWidget* parent)
-    : TPForm(Grid(engine, SEngine::kMarks), Grid(engine, SEngine::kPitches), statusLabel,
-             liveNotes, parent) {}
+void TPaintArea::wheelEvent(QWheelEvent* event) {
+  if (onWheel) {
+    onWheel(event);
+  } else {
+    QWidget::wheelEvent(event);
+  }
+}
 
-TPForm::TPForm(SSequence& marks, SSequence& pitches, QLabel* statusLabel,
-               SShortMsgSink* liveNotes, QWidget* parent)
+TPForm::TPForm(SEngine& engine, QLabel* statusLabel, SShortMsgSink* liveNotes, QWidget* parent)
+    : TPForm(Grid(engine, SEngine::kMarks), Grid(engine, SEngine::kPitches), statusLabel, liveNotes,
+             parent) {}
+
+TPForm::TPForm(SSequence& marks, SSequence& pitches, QLabel* statusLabel, SShortMsgSink* liveNotes,
+               QWidget* parent)
     : QWidget(parent),
       marks(marks),
       pitches(pitches),
@@ -121,6 +129,8 @@ TPForm::TPForm(SSequence& marks, SSequence& pitches, QLabel* statusLabel,
   Img->onPress = [this](Qt::MouseButton b, QPoint p) { ImgMouseDown(b, p.x(), p.y()); };
   Img->onMove = [this](QPoint p) { ImgMouseMove(p.x(), p.y()); };
   Img->onRelease = [this](Qt::MouseButton b, QPoint p) { ImgMouseUp(b, p.x(), p.y()); };
+  Img->onWheel = [this](QWheelEvent* e) { wheelEvent(e); };
+  Img_Key->onWheel = [this](QWheelEvent* e) { wheelEvent(e); };
   Img_Key->onPress = [this](Qt::MouseButton b, QPoint p) { Img_KeyMouseDown(b, p.x(), p.y()); };
   Img_Key->onMove = [this](QPoint p) { Img_KeyMouseMove(p.x(), p.y()); };
   Img_Key->onRelease = [this](Qt::MouseButton b, QPoint p) { Img_KeyMouseUp(b, p.x(), p.y()); };
@@ -237,8 +247,7 @@ void TPForm::SBVertScroll() {
 }
 
 void TPForm::SBVertChange() {
-  const int snapped =
-      roll::SnapVertPosition(SBVert->maximum(), SBVert->value(), scrollDown != 0);
+  const int snapped = roll::SnapVertPosition(SBVert->maximum(), SBVert->value(), scrollDown != 0);
   if (snapped != SBVert->value()) {
     const QSignalBlocker block(SBVert);
     SBVert->setValue(snapped);

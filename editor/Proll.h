@@ -32,12 +32,14 @@ class TPaintArea : public QWidget {
   std::function<void(Qt::MouseButton, QPoint)> onPress;
   std::function<void(QPoint)> onMove;
   std::function<void(Qt::MouseButton, QPoint)> onRelease;
+  std::function<void(QWheelEvent*)> onWheel;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
   QImage canvas;
@@ -59,8 +61,7 @@ class TPForm : public QWidget {
   TPForm(SSequence& marks, SSequence& pitches, QLabel* statusLabel, SShortMsgSink* liveNotes,
          QWidget* parent = nullptr);
   // The same, with the grids fetched from the engine (GetEngineObject 2 and 3).
-  TPForm(SEngine& engine, QLabel* statusLabel, SShortMsgSink* liveNotes,
-         QWidget* parent = nullptr);
+  TPForm(SEngine& engine, QLabel* statusLabel, SShortMsgSink* liveNotes, QWidget* parent = nullptr);
   ~TPForm() override;
 
   // Frames of the converted recording (sets SBHorz's maximum to n). Called after every

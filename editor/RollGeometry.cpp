@@ -16,12 +16,12 @@ struct StartRow {
   KeyStart start;
 };
 constexpr std::array<StartRow, 7> kKeyStarts{{{0, {0, 0, 0, 10}},
-                                             {2, {1, -5, 1, 10}},
-                                             {4, {2, -5, 2, 20}},
-                                             {5, {3, 0, 2, 10}},
-                                             {7, {4, -5, 3, 10}},
-                                             {9, {5, -5, 4, 10}},
-                                             {11, {6, -5, 0, 20}}}};
+                                              {2, {1, -5, 1, 10}},
+                                              {4, {2, -5, 2, 20}},
+                                              {5, {3, 0, 2, 10}},
+                                              {7, {4, -5, 3, 10}},
+                                              {9, {5, -5, 4, 10}},
+                                              {11, {6, -5, 0, 20}}}};
 
 constexpr int kTallKeyHeight = 20;  // D, G and A
 constexpr int kTallKeyNameDrop = 5;
@@ -159,15 +159,13 @@ std::vector<NoteBar> NoteBars(const SSequence& marks, const SSequence& pitches, 
 
 Box PreviewBox(int first, int last, int position, int rise, int height) {
   const int top = height - (rise / kCell) * kCell - kBarHeight;
-  return {(first - position) * kCell + 1, top, (last - position) * kCell + kCell,
-          top + kBarHeight};
+  return {(first - position) * kCell + 1, top, (last - position) * kCell + kCell, top + kBarHeight};
 }
 
 Ranges AdjustRanges(int mainWindowHeight, int rollHeight, int rollWidth, int frameCount,
                     int bottomPitch) {
   Ranges r;
-  r.vertMax = mainWindowHeight > kTallWindow ? kTallVertMax
-                                             : kVertMaxCreated - rollHeight / kCell;
+  r.vertMax = mainWindowHeight > kTallWindow ? kTallVertMax : kVertMaxCreated - rollHeight / kCell;
   r.vertMax = std::max(r.vertMax, 0);
   if (IsBlackKey(r.vertMax)) --r.vertMax;
   r.bottomPitch = std::min(bottomPitch, r.vertMax);

@@ -12,12 +12,13 @@ class SSequence;
 // scroll rules. Pixel y grows downward; "div" truncates toward zero as C++ does.
 namespace zuroka::roll {
 
-inline constexpr int kCell = 10;  // px: a row (one semitone) is this high, a column (frame) this wide
+inline constexpr int kCell =
+    10;  // px: a row (one semitone) is this high, a column (frame) this wide
 
 // Placement, px.
-inline constexpr int kKeyPanelWidth = 100;  // Pnl
-inline constexpr int kKeyStripWidth = 98;   // Img_Key
-inline constexpr int kPanelBorder = 1;      // raised border of Pnl and Pnl2
+inline constexpr int kKeyPanelWidth = 100;   // Pnl
+inline constexpr int kKeyStripWidth = 98;    // Img_Key
+inline constexpr int kPanelBorder = 1;       // raised border of Pnl and Pnl2
 inline constexpr int kStatusBarHeight = 15;  // StatusBar1
 inline constexpr int kHorzBarHeight = 15;    // SBHorz
 inline constexpr int kVertBarWidth = 16;     // SBVert
@@ -78,8 +79,9 @@ inline constexpr std::array<const char*, 7> kWhiteKeyNames{"ド", "レ", "ミ", 
 // Black keys C#, D#, F#, G#, A#: distance (px) from each one's lower edge to the next one's.
 inline constexpr std::array<int, 5> kBlackKeySpacing{20, 30, 20, 20, 30};
 // Names by pitch class for the status text.
-inline constexpr std::array<const char*, 12> kNoteNames{
-    " ド ", " ド# ", " レ ", " レ# ", " ミ ", " ファ ", " ファ# ", " ソ ", " ソ# ", " ラ ", " ラ# ", " シ "};
+inline constexpr std::array<const char*, 12> kNoteNames{" ド ",  " ド# ",  " レ ",    " レ# ",
+                                                        " ミ ",  " ファ ", " ファ# ", " ソ ",
+                                                        " ソ# ", " ラ ",   " ラ# ",   " シ "};
 
 int PitchClass(int pitch);  // 0..11, also for negative pitches
 bool IsBlackKey(int pitch);

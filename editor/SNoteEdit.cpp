@@ -319,6 +319,7 @@ std::optional<SMalformedCell> SNoteEdit::FindMalformedCell(const SSequence& mark
           return SMalformedCell{r, f, "note number outside a note"};
         }
       } else {
+        if (p[f] == 0) return SMalformedCell{r, f, "note without an end mark"};
         if (p[f] != note) return SMalformedCell{r, f, "note number changes inside a note"};
         if (m[f] == kOff) {
           note = 0;

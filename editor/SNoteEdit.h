@@ -58,7 +58,7 @@ class SNoteEdit {
  public:
   static constexpr std::uint8_t kMarksGrid = 0;
   static constexpr std::uint8_t kPitchesGrid = 1;
-  static constexpr int kLowestNote = 1;    // 0 in the pitch grid means "no note"
+  static constexpr int kLowestNote = 1;  // 0 in the pitch grid means "no note"
   static constexpr int kHighestNote = 127;
 
   SNoteEdit(SSequence& marks, SSequence& pitches);
@@ -78,10 +78,10 @@ class SNoteEdit {
 
   // The operations on the drag state below, as the pointer handlers run them. The
   // caller sets the state first, with startFrame <= endFrame inside the grids.
-  void AddNote();      // writes the note newPitch over startFrame .. endFrame
-  void EraseNote();    // erases the note of downPitch in startFrame .. endFrame
+  void AddNote();        // writes the note newPitch over startFrame .. endFrame
+  void EraseNote();      // erases the note of downPitch in startFrame .. endFrame
   void FixNeighbours();  // repairs the notes of editRow cut at the range's edges
-  int FindRow();       // the row for a new note of newPitch over the range
+  int FindRow();         // the row for a new note of newPitch over the range
 
   // Drag state.
   int startFrame = 0;
