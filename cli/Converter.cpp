@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "SEngine.h"
+#include "SNoteEdit.h"
 
 namespace zuroka {
 
@@ -121,7 +122,17 @@ ConvertResult ConvertFile(const std::string& wavName, const ConvertOptions& o,
   int tempo = SEngine::ClampTempo(engine->ComputeTempo());
 
   if (o.tempo) tempo = *o.tempo;
-  if (!engine->WriteMidi(tempo, o.timing)) {
+  bool written;
+  if (o.edits.empty()) {
+    written = engine->WriteMidi(tempo, o.timing);
+  } else {
+    // As the roll would: each gesture through the editing core, then the file is
+    // written as Remake writes it, with the time base of the edited grids.
+    SNoteEdit editor(engine->marks, engine->pitches);
+    for (const SGesture& g : o.edits) editor.Apply(g);
+    written = engine->Remake(tempo, o.timing);
+  }
+  if (!written) {
     res.err.push_back(engine->midiFileName + ": cannot write the MIDI file: " +
                       engine->midi.GetError());
     return res;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "SNoteEdit.h"
 #include "SStandardMidi.h"
 
 // One file's conversion without a window: the same engine steps the main window runs.
@@ -18,6 +19,7 @@ struct ConvertOptions {
   SStandardMidi::Timing timing = SStandardMidi::Timing::Default;
   std::string output;      // MIDI file; beside the WAV when empty
   std::string notesFile;   // JSON list of notes; none when empty
+  std::vector<SGesture> edits;  // applied in order after the conversion, as in the roll
   bool infoOnly = false;
 };
 

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "Converter.h"
+#include "EditsFile.h"
 #include "EngineConstants.h"
 
 namespace {
@@ -85,6 +86,11 @@ int main(int argc, char** argv) {
   timingOpt->excludes(tempoOpt);
   app.add_option("--notes", o.notesFile, "also write the notes as JSON (one input only)")
       ->option_text("FILE");
+  std::string editsFile;
+  app.add_option("--edits", editsFile,
+                 "apply the gestures of a JSON file after the conversion, as the piano roll "
+                 "would, then write the file as Remake does (one input only)")
+      ->option_text("EDITS.json");
   app.add_flag("--info", o.infoOnly, "print each file's information text and convert nothing");
   app.add_option("-j", jobs, "convert up to N files at once (default: the number of cores)")
       ->check(CLI::PositiveNumber)
@@ -100,6 +106,15 @@ int main(int argc, char** argv) {
     if (inputs.size() > 1 && !o.output.empty()) throw CLI::ValidationError("-o", "takes one input file only");
     if (inputs.size() > 1 && !o.notesFile.empty()) {
       throw CLI::ValidationError("--notes", "takes one input file only");
+    }
+    if (inputs.size() > 1 && !editsFile.empty()) {
+      throw CLI::ValidationError("--edits", "takes one input file only");
+    }
+    if (!editsFile.empty()) {
+      std::string error;
+      auto edits = zuroka::ReadEdits(editsFile, error);
+      if (!edits) throw CLI::ValidationError("--edits", editsFile + ": " + error);
+      o.edits = std::move(*edits);
     }
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : 2;

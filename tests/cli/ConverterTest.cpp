@@ -297,4 +297,49 @@ TEST(Converter, TempoTimingAndOptions) {
   EXPECT_FALSE(fs::exists(dir / "t.mid"));
 }
 
+TEST(Converter, ScriptedEditsApplyInOrderBeforeTheFileIsWritten) {
+  TempDir dir;
+  const std::string wav = Melody(dir, "e.wav", 3);
+  const std::string edits = dir / "edits.json";
+  // Erase everything, then write one note of 72 over frames 10..40 and one of 50
+  // dragged right to left (the release orders the frames).
+  std::ofstream(edits) << R"([{"button": "right", "from": [0, 60], "to": [200, 60]},
+    {"button": "left", "from": [10, 72], "to": [40, 72]},
+    {"button": "left", "from": [90, 50], "to": [60, 50]},
+    {"button": "middle", "from": [5, 5], "to": [6, 6]}])";
+  const RunResult r = Convert({wav, "--edits", edits, "--notes", dir / "n.json"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto notes = nlohmann::json::parse(std::ifstream(dir / "n.json"));
+  bool found72 = false, found50 = false;
+  for (const auto& n : notes) {
+    if (n["note"] == 72 && n["start"] == 10 && n["end"] == 40) found72 = true;
+    if (n["note"] == 50 && n["start"] == 60 && n["end"] == 90) found50 = true;
+    EXPECT_FALSE(n["note"] == 60 && n["start"].get<int>() <= 200) << n.dump();
+  }
+  EXPECT_TRUE(found72);
+  EXPECT_TRUE(found50);
+  const std::string d = DumpMidi(ReadBytes(dir / "e.mid"));
+  EXPECT_NE(d.find("on ch0 key 72"), std::string::npos);
+
+  // Malformed files are usage errors that name the file, the entry and the fault.
+  const std::vector<std::pair<std::string, std::string>> bad = {
+      {"{}", "must be a JSON array"},
+      {"[1", "not valid JSON"},
+      {R"([{"button": "left", "from": [1, 60], "to": [2, 60]}, 7])", "entry 2: must be an object"},
+      {R"([{"button": "up", "from": [1, 60], "to": [2, 60]}])", "entry 1: \"button\""},
+      {R"([{"button": "left", "from": [1], "to": [2, 60]}])", "entry 1: \"from\" must be [frame, pitch]"},
+      {R"([{"button": "left", "from": [1, 60], "to": [2.5, 60]}])", "entry 1: \"to\" must be"},
+      {R"([{"button": "left", "from": [1, 60], "to": [99999999999, 60]}])", "entry 1: \"to\""},
+      {R"([{"button": "left", "from": [1, 60], "to": [2, 60], "x": 1}])", "entry 1: unknown key \"x\""},
+  };
+  for (const auto& [text, message] : bad) {
+    std::ofstream(edits, std::ios::trunc) << text;
+    const RunResult b = Convert({wav, "-o", dir / "bad.mid", "--edits", edits}, dir);
+    EXPECT_EQ(b.status, 2) << text;
+    EXPECT_NE(b.err.find(edits + ": " + message), std::string::npos) << text << "\n" << b.err;
+    EXPECT_FALSE(fs::exists(dir / "bad.mid"));
+  }
+  EXPECT_EQ(Convert({wav, "--edits", dir / "none.json"}, dir).status, 2);
+}
+
 }  // namespace
