@@ -1,0 +1,46 @@
+// The whole conversion of short WAV inputs: reader, frames, tracks, grids, tempo and
+// the MIDI bytes. Every grid must hold whole notes, and the MIDI file must parse with
+// a strict reader that finds a Note Off for every Note On.
+#include <stdexcept>
+
+#include "FuzzFile.h"
+#include "MidiDump.h"
+#include "SEngine.h"
+#include "SNoteEdit.h"
+
+namespace {
+// Inputs whose header claims more are answered, but not analysed frame by frame here.
+constexpr std::int32_t kMaxSamples = 1 << 17;
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // The last three bytes choose the options within their ranges.
+  int cp = 60, db = 70, border = 3;
+  if (size >= 3) {
+    cp = 30 + 5 * (data[size - 1] % 15);
+    db = 30 + 5 * (data[size - 2] % 15);
+    border = 1 + data[size - 3] % 100;
+  }
+  FuzzFile file(data, size);
+  SFixedSeam seam(cp, db, border);
+  SEngine engine(seam);
+  if (engine.wavFile.Open(file.path()) != SWavFile::kLoaded) return 0;
+  if (engine.wavFile.GetSampleCount() > kMaxSamples) return 0;
+  FUZZ_CHECK(engine.BeginRun(file.path()));
+  engine.AnalyzeFrames();
+  engine.FinishTracks();
+  FUZZ_CHECK(!SNoteEdit::FindMalformedCell(engine.marks, engine.pitches));
+  FUZZ_CHECK(seam.messages == 0);
+  engine.EstimateTempo();
+  const int tempo = SEngine::ClampTempo(engine.ComputeTempo());
+  for (auto timing : {SStandardMidi::Timing::Default, SStandardMidi::Timing::Exact}) {
+    const auto bytes =
+        engine.midi.Build(engine.marks.GetMaxRow() + 1, engine.numFrames, tempo, timing);
+    try {
+      (void)DumpMidi(bytes);
+    } catch (const std::runtime_error&) {
+      __builtin_trap();
+    }
+  }
+  return 0;
+}
