@@ -61,25 +61,6 @@ __attribute__((target("avx2"))) inline __m256d HighHalves(__m256d a, __m256d b) 
   return _mm256_insertf128_pd(b, _mm256_extractf128_pd(a, 1), 0);
 }
 
-// Stage with half block c >= 4: one twiddle per block, contiguous lanes.
-__attribute__((target("avx2"))) void StageWideAvx2(double* re, double* im, int n, int c,
-                                                   const double* wrs, const double* wis) {
-  for (int b = 0, blk = 0; b < n; b += 2 * c, ++blk) {
-    const __m256d wr = _mm256_set1_pd(wrs[blk]);
-    const __m256d wi = _mm256_set1_pd(wis[blk]);
-    for (int i = b; i < b + c; i += 4) {
-      const int j = i + c;
-      __m256d ri = _mm256_loadu_pd(re + i), ii = _mm256_loadu_pd(im + i);
-      __m256d rj = _mm256_loadu_pd(re + j), ij = _mm256_loadu_pd(im + j);
-      Butterfly4(ri, ii, rj, ij, wr, wi);
-      _mm256_storeu_pd(re + i, ri);
-      _mm256_storeu_pd(im + i, ii);
-      _mm256_storeu_pd(re + j, rj);
-      _mm256_storeu_pd(im + j, ij);
-    }
-  }
-}
-
 // Two wide stages at once (half block c, then c / 2), each element going through
 // exactly the butterflies of the two stages in turn, without a store in between.
 __attribute__((target("avx2"))) void StagePairAvx2(double* re, double* im, int n, int c,
@@ -138,8 +119,11 @@ __attribute__((target("avx2"))) void StageFirstRealAvx2(double* re, double* im, 
   }
 }
 
-// The last three stages (c = 4, 2, 1) on each group of eight values in registers:
-// the same butterflies as StageWideAvx2, StageTwoAvx2 and StageOneAvx2 in turn.
+// The last three stages (c = 4, 2, 1) on each group of eight values in registers.
+// Stage 2 works on pairs of blocks (lanes from LowHalves/HighHalves), stage 1 on
+// blocks 0, 2, 1, 3 of each group of four (lanes from unpacklo/unpackhi); the lane
+// twiddle tables are laid out to match. With lastHalf only the lower outputs of the
+// real part are computed in the last stage (the inverse reads nothing else).
 __attribute__((target("avx2"))) void StageLeafAvx2(double* re, double* im, int n,
                                                    const double* w4r, const double* w4i,
                                                    const double* w2r, const double* w2i,
@@ -178,47 +162,6 @@ __attribute__((target("avx2"))) void StageLeafAvx2(double* re, double* im, int n
   }
 }
 
-// Stage with c == 2: two blocks of four values per step; twiddles laid out per lane.
-__attribute__((target("avx2"))) void StageTwoAvx2(double* re, double* im, int n,
-                                                  const double* wrv, const double* wiv) {
-  for (int p = 0, w = 0; p < n; p += 8, w += 4) {
-    const __m256d ra = _mm256_loadu_pd(re + p), rb = _mm256_loadu_pd(re + p + 4);
-    const __m256d ia = _mm256_loadu_pd(im + p), ib = _mm256_loadu_pd(im + p + 4);
-    __m256d ri = LowHalves(ra, rb), rj = HighHalves(ra, rb);
-    __m256d ii = LowHalves(ia, ib), ij = HighHalves(ia, ib);
-    Butterfly4(ri, ii, rj, ij, _mm256_loadu_pd(wrv + w), _mm256_loadu_pd(wiv + w));
-    _mm256_storeu_pd(re + p, LowHalves(ri, rj));
-    _mm256_storeu_pd(re + p + 4, HighHalves(ri, rj));
-    _mm256_storeu_pd(im + p, LowHalves(ii, ij));
-    _mm256_storeu_pd(im + p + 4, HighHalves(ii, ij));
-  }
-}
-
-// Stage with c == 1: four blocks of two values per step. With lastHalf only the
-// lower outputs of the real part are computed (the inverse reads nothing else).
-__attribute__((target("avx2"))) void StageOneAvx2(double* re, double* im, int n,
-                                                  const double* wrv, const double* wiv,
-                                                  bool lastHalf) {
-  for (int p = 0, w = 0; p < n; p += 8, w += 4) {
-    const __m256d ra = _mm256_loadu_pd(re + p), rb = _mm256_loadu_pd(re + p + 4);
-    const __m256d ia = _mm256_loadu_pd(im + p), ib = _mm256_loadu_pd(im + p + 4);
-    __m256d ri = _mm256_unpacklo_pd(ra, rb), rj = _mm256_unpackhi_pd(ra, rb);
-    __m256d ii = _mm256_unpacklo_pd(ia, ib), ij = _mm256_unpackhi_pd(ia, ib);
-    const __m256d wr = _mm256_loadu_pd(wrv + w), wi = _mm256_loadu_pd(wiv + w);
-    if (lastHalf) {
-      const __m256d tr = _mm256_sub_pd(_mm256_mul_pd(rj, wr), _mm256_mul_pd(ij, wi));
-      ri = _mm256_add_pd(ri, tr);
-      _mm256_storeu_pd(re + p, _mm256_unpacklo_pd(ri, rj));
-      _mm256_storeu_pd(re + p + 4, _mm256_unpackhi_pd(ri, rj));
-      continue;
-    }
-    Butterfly4(ri, ii, rj, ij, wr, wi);
-    _mm256_storeu_pd(re + p, _mm256_unpacklo_pd(ri, rj));
-    _mm256_storeu_pd(re + p + 4, _mm256_unpackhi_pd(ri, rj));
-    _mm256_storeu_pd(im + p, _mm256_unpacklo_pd(ii, ij));
-    _mm256_storeu_pd(im + p + 4, _mm256_unpackhi_pd(ii, ij));
-  }
-}
 #endif
 
 // Element-wise loops of a frame, compiled for AVX2 and for the baseline and chosen
@@ -388,17 +331,6 @@ void SFFT::Butterflies(double* r, double* i, int sign, bool lastHalf, bool realI
                       sign < 0 ? one.lwiF.data() : one.lwiI.data(), lastHalf);
         continue;
       }
-      if (s.c >= 4) {
-        StageWideAvx2(r, i, N, s.c, s.wr.data(), wis);
-        continue;
-      }
-      const double* lwi = sign < 0 ? s.lwiF.data() : s.lwiI.data();
-      if (s.c == 2) {
-        StageTwoAvx2(r, i, N, s.lwr.data(), lwi);
-      } else {
-        StageOneAvx2(r, i, N, s.lwr.data(), lwi, last);
-      }
-      continue;
     }
 #endif
     int blk = 0;
