@@ -40,7 +40,6 @@ inline const QString kLblIdle = QStringLiteral("　処理中です　");
 inline const QString kLblWorking = QStringLiteral("　　処理中…　　");
 inline const QString kLblDone = QStringLiteral("　　　完了　　　");
 inline const QString kLblTempo = QStringLiteral("　テンポ　");
-inline const QString kTempoStart = QStringLiteral("10");
 
 inline const QString kPanelSection = QStringLiteral("区間");
 inline const QString kPanelPosition = QStringLiteral("区間内の位置");
