@@ -33,7 +33,7 @@ void SNoteEdit::Set(std::uint8_t grid, int row, int frame, std::uint8_t value) {
   if (!g.InRange(row, frame)) return;  // cells outside the grid are never written
   const std::uint8_t old = g.Row(row)[frame];
   if (old == value) return;
-  writes.push_back({grid, row, frame, old, value});
+  if (recording) writes.push_back({grid, row, frame, old, value});
   g.SetSequence(row, frame, value);
 }
 
@@ -65,6 +65,7 @@ std::optional<SGesture> SNoteEdit::Normalize(const SGesture& gesture, int frames
 
 void SNoteEdit::BeginRecord() {
   writes.clear();
+  recording = true;
   recordMaxRow = marks.GetMaxRow();
   remnant.reset();
 }
@@ -93,6 +94,7 @@ SEditRecord SNoteEdit::EndRecord(const SGesture& applied) {
     i = j + 1;
   }
   writes.clear();
+  recording = false;
   return record;
 }
 

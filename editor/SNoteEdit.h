@@ -76,8 +76,8 @@ class SNoteEdit {
   // middle changes nothing. Returns what changed. The grids stay well formed.
   SEditRecord Apply(const SGesture& gesture);
 
-  // The operations on the drag state below, as the pointer handlers run them. The
-  // caller sets the state first, with startFrame <= endFrame inside the grids.
+  // The operations on the drag state below, as Apply runs them (only Apply records the
+  // changes). The caller sets the state first, with startFrame <= endFrame inside the grids.
   void AddNote();        // writes the note newPitch over startFrame .. endFrame
   void EraseNote();      // erases the note of downPitch in startFrame .. endFrame
   void FixNeighbours();  // repairs the notes of editRow cut at the range's edges
@@ -120,6 +120,7 @@ class SNoteEdit {
   };
   std::optional<Remnant> remnant;
 
+  bool recording = false;           // inside Apply
   std::vector<SCellChange> writes;  // every write of the current gesture, in order
   int recordMaxRow = 0;
 };
