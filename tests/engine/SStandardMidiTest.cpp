@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
@@ -180,6 +185,49 @@ TEST(SStandardMidi, FailedWriteKeepsTheOldFileAndSaysWhy) {
   int files = 0;
   for (auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
   EXPECT_EQ(files, 1);
+}
+
+TEST(SStandardMidi, FullDiskKeepsTheOldFile) {
+  TempDir dir;
+  const std::string path = dir / "full.mid";
+  WriteBytes(path, {7, 7, 7});
+  // A child whose file size limit is 16 bytes stands for a disk that fills up
+  // in the middle of the write.
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{16, 16};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    Grids g(40);
+    g.Note(0, 0, 30, 60);
+    g.midi.ComputeTempo(Seconds(31), 31);
+    const bool ok = g.midi.Write(path, 1, 40, 60);
+    ::_exit(!ok && !g.midi.GetError().empty() ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadBytes(path), (Bytes{7, 7, 7}));
+  int files = 0;
+  for (auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
+  EXPECT_EQ(files, 1);
+}
+
+TEST(SStandardMidi, ReplacesAFileThatIsHeldOpen) {
+  TempDir dir;
+  const std::string path = dir / "held.mid";
+  WriteBytes(path, {1, 2, 3, 4});
+  const int fd = ::open(path.c_str(), O_RDONLY);  // as a player holds it
+  ASSERT_GE(fd, 0);
+  Grids g(4);
+  g.midi.ComputeTempo(0, -1);
+  ASSERT_TRUE(g.midi.Write(path, 1, 4, 60));
+  EXPECT_EQ(ReadBytes(path).size(), 46u);
+  char old[4] = {};
+  EXPECT_EQ(::read(fd, old, 4), 4);  // the holder still reads the file it opened
+  EXPECT_EQ(old[3], 4);
+  ::close(fd);
 }
 
 }  // namespace
