@@ -22,11 +22,16 @@
 #include <QUrl>
 #include <algorithm>
 #include <exception>
+#include <stdexcept>
 
 #include "About.h"
 #include "Appearance.h"
 #include "EngineConstants.h"
 #include "Option.h"
+#include "Proll.h"
+#include "SAudioOutput.h"
+#include "SLiveNoteSink.h"
+#include "SMediaPlayer.h"
 #include "Texts.h"
 #include "UiSeam.h"
 #include "UpDownEdit.h"
@@ -97,6 +102,16 @@ QString DroppedWav(const QMimeData* data) {
                                                                                       : QString();
 }
 
+// The piano roll's live-note port: the sink behind it is made at the first note.
+class WindowLiveNotes : public SShortMsgSink {
+ public:
+  explicit WindowLiveNotes(std::function<SLiveNoteSink&()> sink) : sink(std::move(sink)) {}
+  void ShortMsg(std::uint32_t message) override { sink().ShortMsg(message); }
+
+ private:
+  std::function<SLiveNoteSink&()> sink;
+};
+
 }  // namespace
 
 TMForm::TMForm(QWidget* parent) : QMainWindow(parent) {
@@ -113,6 +128,9 @@ TMForm::TMForm(QWidget* parent) : QMainWindow(parent) {
   CreateStatusBar();
 
   engine = std::make_unique<SEngine>(*this);
+  liveNotesPort = std::make_unique<WindowLiveNotes>([this]() -> SLiveNoteSink& {
+    return LiveNoteSink();
+  });
   // Invisible on the toolbar until a run shows its texts.
   SetLblColour(ButtonFace());
 }
@@ -203,6 +221,9 @@ void TMForm::CreateToolBar() {
   Lbl = new QLabel(text::kLblIdle, panel);
   Lbl->setGeometry(x, 0, kLblWidth, height);
   Lbl->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  // The piano roll shows its readout by making the window text black: the label must
+  // draw with that role, whatever the style would pick on a toolbar.
+  Lbl->setForegroundRole(QPalette::WindowText);
   x += kLblWidth;
   PB = new QProgressBar(panel);
   PB->setGeometry(x, 0, kPBWidth, height);
@@ -281,7 +302,6 @@ void TMForm::Guarded(const std::function<void()>& command) {
 }
 
 void TMForm::SetLblColour(const QColor& colour) {
-  // The label draws with the role that contrasts with the toolbar's background.
   QPalette palette = Lbl->palette();
   palette.setColor(Lbl->foregroundRole(), colour);
   Lbl->setPalette(palette);
@@ -391,22 +411,74 @@ void TMForm::ShowWriteError() {
           text::kErrorCaption, QMessageBox::Critical);
 }
 
-// Filled in with the piano roll window.
-void TMForm::ShowPianoRoll() {}
+TPForm* TMForm::PianoRoll() const { return pianoRoll; }
 
-// The player's close joins here with the playback; the command state is already right.
-void TMForm::ClosePlayerBeforeRewrite() { MIStop->setEnabled(false); }
+void TMForm::ShowPianoRoll() {
+  // The roll is gone once the user has closed it (it deletes itself); a roll still
+  // open is reused, so its place and scroll position stay.
+  if (!pianoRoll) {
+    pianoRoll = new TPForm(*engine, Lbl, liveNotesPort.get());
+    auto* window = new QMdiSubWindow;
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWidget(pianoRoll);
+    window->setWindowTitle(pianoRoll->windowTitle());
+    window->setWindowIcon(windowIcon());
+    mdiArea->addSubWindow(window);
+    window->showMaximized();
+  }
+  pianoRoll->SetFrameCount(engine->numFrames);
+  pianoRoll->DrawNotes();
+}
 
-// The player's open and play join here with the playback.
-void TMForm::PlayMidiAfterRemake() { MIStop->setEnabled(true); }
+SMediaPlayer& TMForm::MediaPlayer() {
+  if (!MP) MP = audioOutput ? std::make_unique<SMediaPlayer>(audioOutput)
+                            : std::make_unique<SMediaPlayer>();
+  return *MP;
+}
 
-// Play WAV, Play MIDI and Stop set their command states; the player joins them
-// with the playback.
-void TMForm::MIPWavClick() { MIStop->setEnabled(true); }
+SLiveNoteSink& TMForm::LiveNoteSink() {
+  // The tests' output has no sequencer port: the notes stay inside the process.
+  if (!liveNotes) liveNotes = audioOutput ? std::make_unique<SLiveNoteSink>(audioOutput, false)
+                                          : std::make_unique<SLiveNoteSink>();
+  return *liveNotes;
+}
 
-void TMForm::MIPMidiClick() { MIStop->setEnabled(true); }
+void TMForm::SetAudioOutput(std::shared_ptr<SAudioOutput> output) {
+  MP.reset();  // closes its file
+  liveNotes.reset();
+  MIStop->setEnabled(false);
+  audioOutput = std::move(output);
+}
 
-void TMForm::MIStopClick() { MIStop->setEnabled(false); }
+void TMForm::ClosePlayerBeforeRewrite() {
+  if (MP) MP->Close();
+  MIStop->setEnabled(false);
+}
+
+void TMForm::PlayMidiAfterRemake() { PlayFile(engine->midiFileName); }
+
+void TMForm::PlayFile(const std::string& fileName) {
+  SMediaPlayer& player = MediaPlayer();
+  player.SetFileName(fileName);
+  if (!player.Open()) {
+    MIStop->setEnabled(false);
+    throw std::runtime_error(player.GetErrorText());
+  }
+  player.Play();
+  MIStop->setEnabled(true);
+}
+
+void TMForm::MIPWavClick() { PlayFile(QFile::encodeName(odFileName).toStdString()); }
+
+void TMForm::MIPMidiClick() { PlayFile(engine->midiFileName); }
+
+void TMForm::MIStopClick() {
+  if (MP) {
+    MP->Stop();
+    MP->Close();
+  }
+  MIStop->setEnabled(false);
+}
 
 void TMForm::MIExitClick() { close(); }
 
@@ -477,8 +549,11 @@ void TMForm::TBStopClick() { MIStopClick(); }
 void TMForm::TBRemakeClick() { MIRemakeClick(); }
 
 void TMForm::FormDestroy() {
-  // Child windows borrow the grids: they go first.
+  // Child windows borrow the grids and the live-note port: they go first. The player
+  // closes its file as it goes.
   qDeleteAll(mdiArea->subWindowList());
+  liveNotes.reset();
+  MP.reset();
   engine.reset();
 }
 

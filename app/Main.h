@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QPointer>
 #include <QString>
 #include <array>
 #include <functional>
@@ -10,6 +11,7 @@
 
 #include "SEngine.h"
 #include "SEngineSeam.h"
+#include "SMIDIIO.h"
 #include "Tiling.h"
 
 class QAction;
@@ -21,6 +23,10 @@ class QProgressBar;
 class QStatusBar;
 class QToolBar;
 class QToolButton;
+class SAudioOutput;
+class SLiveNoteSink;
+class SMediaPlayer;
+class TPForm;
 class UpDownEdit;
 
 // The frame window: menus, toolbar with the progress and tempo controls, status bar,
@@ -44,6 +50,14 @@ class TMForm : public QMainWindow, public SEngineSeam {
   const QString& OdFileName() const { return odFileName; }
   // The name the last run gave the MIDI file, empty before any run.
   QString SdFileName() const;
+  // The piano roll, null until the first conversion and after the user closed it.
+  TPForm* PianoRoll() const;
+  // The media player, null until the first Play.
+  const SMediaPlayer* Player() const { return MP.get(); }
+  // Where the player and the live notes sound: null (the default) is the program-wide
+  // device output, opened at the first Play or note. Anything already open through
+  // the old output is closed, and Stop goes off.
+  void SetAudioOutput(std::shared_ptr<SAudioOutput> output);
 
   // The engine's options and messages: the ratios of OForm, the live position of
   // its UDBorder, and a modal box (an empty caption gives the application's name).
@@ -159,11 +173,25 @@ class TMForm : public QMainWindow, public SEngineSeam {
   // After Remake: the new MIDI file plays, and Stop comes on. Playing itself joins
   // here with the playback.
   void PlayMidiAfterRemake();
+  // Sets the player's file name, opens and plays it, and turns Stop on; when the file
+  // cannot be opened, Stop goes off and the player's reason is raised for the error box.
+  void PlayFile(const std::string& fileName);
+  SMediaPlayer& MediaPlayer();
+  SLiveNoteSink& LiveNoteSink();
 
   QMdiArea* mdiArea;
+  QPointer<TPForm> pianoRoll;
   QString odFileName;
   std::vector<QAction*> windowListActions;
   std::unique_ptr<SEngine> engine;
+
+  // Playback and the piano roll's live notes. Both are made at their first use, so
+  // that start-up never touches the sound device; the roll borrows liveNotesPort,
+  // which reaches the sink through this window.
+  std::shared_ptr<SAudioOutput> audioOutput;
+  std::unique_ptr<SMediaPlayer> MP;
+  std::unique_ptr<SLiveNoteSink> liveNotes;
+  std::unique_ptr<SShortMsgSink> liveNotesPort;
 };
 
 // The one main window, created first at start-up.

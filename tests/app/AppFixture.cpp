@@ -1,5 +1,6 @@
 #include "AppFixture.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QImage>
 #include <QToolButton>
@@ -7,6 +8,10 @@
 
 #include "Converter.h"
 #include "Main.h"
+#include "SMediaPlayer.h"
+
+#include <algorithm>
+#include <cmath>
 
 void FakeUi::MessageBox(QWidget*, const QString& text, const QString& caption,
                         QMessageBox::Icon icon) {
@@ -47,11 +52,13 @@ void AppTest::SetUp() {
   ui = fake.get();
   InstallUi(std::move(fake));
   forms = std::make_unique<TForms>();
+  sink = std::make_shared<SAudioOutput>(SAudioOutput::Mode::Sink);
+  MForm->SetAudioOutput(sink);
   MForm->show();
 }
 
 void AppTest::TearDown() {
-  forms.reset();
+  DestroyForms();
   InstallUi(nullptr);
   ui = nullptr;
   QDir::setCurrent(oldCurrent);
@@ -73,12 +80,14 @@ void AppTest::Open(const QString& file) {
 }
 
 std::vector<std::uint8_t> AppTest::ConverterBytes(const QString& wav, int cp, int db, int border,
-                                                  std::optional<int> tempo) {
+                                                  std::optional<int> tempo,
+                                                  const std::vector<SGesture>& edits) {
   zuroka::ConvertOptions options;
   options.cpPercent = cp;
   options.dbPercent = db;
   options.border = border;
   options.tempo = tempo;
+  options.edits = edits;
   const QString out = dir.absoluteFilePath(QStringLiteral("reference.mid"));
   options.output = QFile::encodeName(out).toStdString();
   const zuroka::ConvertResult result =
@@ -96,6 +105,28 @@ void AppTest::ExpectButtonsFollowActions() {
   EXPECT_EQ(MForm->TBPMidi->isEnabled(), MForm->MIPMidi->isEnabled());
   EXPECT_EQ(MForm->TBStop->isEnabled(), MForm->MIStop->isEnabled());
   EXPECT_EQ(MForm->TBRemake->isEnabled(), MForm->MIRemake->isEnabled());
+}
+
+void AppTest::DestroyForms() {
+  forms.reset();
+  sink.reset();
+}
+
+float AppTest::Render(double seconds) {
+  constexpr int kBlock = 1024;
+  std::vector<float> left(kBlock), right(kBlock);
+  float peak = 0;
+  const long total = static_cast<long>(seconds * sink->GetSampleRate());
+  for (long done = 0; done < total; done += kBlock) {
+    sink->Render(left.data(), right.data(), kBlock);
+    for (int i = 0; i < kBlock; ++i) peak = std::max({peak, std::abs(left[i]), std::abs(right[i])});
+    if (!MForm->Player() || !MForm->Player()->IsPlaying()) break;
+  }
+  return peak;
+}
+
+void AppTest::ProcessDeferredDeletes() {
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 std::vector<std::uint8_t> ReadBytes(const QString& file) {

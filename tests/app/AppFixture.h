@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "ExampleMelody.h"
+#include "SAudioOutput.h"
+#include "SNoteEdit.h"
 #include "StartUp.h"
 #include "UiSeam.h"
 
@@ -51,7 +53,8 @@ class FakeUi : public UiSeam {
 };
 
 // A fresh set of forms per test, a scratch folder as the working directory, and the
-// fake seam installed; everything is put back afterwards.
+// fake seam installed; everything is put back afterwards. The window plays into
+// `sink`, an output without a sound device that the test renders by hand.
 class AppTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -63,10 +66,21 @@ class AppTest : public ::testing::Test {
   // Opens a file through the menu command, the fake dialog picking it.
   void Open(const QString& file);
   // The MIDI file the converter writes for the WAV file with these options.
+  // (With edits: the converter's scripted gestures, written as Remake writes.)
   std::vector<std::uint8_t> ConverterBytes(const QString& wav, int cp = 60, int db = 70,
-                                           int border = 3, std::optional<int> tempo = {});
+                                           int border = 3, std::optional<int> tempo = {},
+                                           const std::vector<SGesture>& edits = {});
   // Each command's toolbar button is enabled exactly when its action is.
   void ExpectButtonsFollowActions();
+  // Pulls up to `seconds` of audio from the sink; stops early once the player is
+  // silent. The peak sample level seen.
+  float Render(double seconds);
+  // Destroys the forms as the program's end does (TearDown then has nothing to do).
+  void DestroyForms();
+  // Lets windows that were closed be deleted, as the event loop would.
+  static void ProcessDeferredDeletes();
+
+  std::shared_ptr<SAudioOutput> sink;
 
   QTemporaryDir scratch;
   QDir dir;
