@@ -166,3 +166,19 @@ void SaveScreenshot(QWidget* widget, const QString& name) {
 std::vector<zuroka::MelodyNote> ShortMelody() {
   return {{60, 0.5}, {0, 0.1}, {64, 0.5}, {0, 0.1}, {67, 0.5}, {0, 0.1}, {72, 1.0}, {0, 0.2}};
 }
+
+void AppTest::Run(QAction* command) {
+  ASSERT_TRUE(command->isEnabled()) << command->text().toStdString();
+  command->trigger();
+}
+
+void AppTest::ExpectPlaying(SMediaPlayer::Device device, const QString& file) {
+  ASSERT_NE(MForm->Player(), nullptr);
+  EXPECT_EQ(MForm->Player()->GetDevice(), device);
+  EXPECT_EQ(MForm->Player()->GetFileName(), Local(file));
+  EXPECT_TRUE(MForm->Player()->IsPlaying());
+  EXPECT_TRUE(MForm->MIStop->isEnabled());
+  ExpectButtonsFollowActions();
+}
+
+std::string Local(const QString& file) { return QFile::encodeName(file).toStdString(); }

@@ -16,6 +16,7 @@
 
 #include "ExampleMelody.h"
 #include "SAudioOutput.h"
+#include "SMediaPlayer.h"
 #include "SNoteEdit.h"
 #include "StartUp.h"
 #include "UiSeam.h"
@@ -79,6 +80,11 @@ class AppTest : public ::testing::Test {
   void DestroyForms();
   // Lets windows that were closed be deleted, as the event loop would.
   static void ProcessDeferredDeletes();
+  // Runs a command through its action (it must be enabled), so that an error
+  // escaping it reaches the error box as it does for the user.
+  static void Run(QAction* command);
+  // The player is open on this file with this device, sounding, and Stop is on.
+  void ExpectPlaying(SMediaPlayer::Device device, const QString& file);
 
   std::shared_ptr<SAudioOutput> sink;
 
@@ -92,6 +98,10 @@ class AppTest : public ::testing::Test {
 };
 
 std::vector<std::uint8_t> ReadBytes(const QString& file);
+// A text of the program, from its UTF-8 literal.
+inline QString Qs(const char* utf8) { return QString::fromUtf8(utf8); }
+// A file name as the engine and the player hold it.
+std::string Local(const QString& file);
 // The tempo of the file's Set Tempo event, in microseconds per quarter note; -1 if none.
 int TempoMicros(const std::vector<std::uint8_t>& midi);
 // Pixels of a widget's picture darker than mid-grey: text drawn in black shows up

@@ -17,7 +17,6 @@
 
 namespace {
 
-QString Qs(const char* utf8) { return QString::fromUtf8(utf8); }
 
 // What the window shows while the conversion message is up.
 struct AtMessage {

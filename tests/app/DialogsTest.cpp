@@ -15,7 +15,6 @@
 
 namespace {
 
-QString Qs(const char* utf8) { return QString::fromUtf8(utf8); }
 
 void Press(QWidget* target, Qt::Key key, int times) {
   for (int i = 0; i < times; ++i) QTest::keyClick(target, key);

@@ -21,14 +21,6 @@
 #include "SMediaPlayer.h"
 #include "UpDownEdit.h"
 
-namespace {
-
-QString Qs(const char* utf8) { return QString::fromUtf8(utf8); }
-
-std::string Local(const QString& file) { return QFile::encodeName(file).toStdString(); }
-
-}  // namespace
-
 class Faults : public AppTest {
  protected:
   // tune.wav in a folder of its own, opened and converted (Remake is on), with a new
@@ -45,10 +37,6 @@ class Faults : public AppTest {
     ASSERT_FALSE(old.empty());
     MForm->UDTempo->setValue(97);
     ui->boxes.clear();
-  }
-  static void Run(QAction* command) {
-    ASSERT_TRUE(command->isEnabled()) << command->text().toStdString();
-    command->trigger();
   }
   void ExpectWriteError(const Box& box, int cause) const {
     EXPECT_EQ(box.caption, Qs("エラー"));
@@ -71,13 +59,6 @@ class Faults : public AppTest {
   QStringList Entries() const {
     return folder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
                             QDir::Name);
-  }
-  void ExpectPlaying(SMediaPlayer::Device device, const QString& file) {
-    ASSERT_NE(MForm->Player(), nullptr);
-    EXPECT_EQ(MForm->Player()->GetDevice(), device);
-    EXPECT_EQ(MForm->Player()->GetFileName(), Local(file));
-    EXPECT_TRUE(MForm->Player()->IsPlaying());
-    EXPECT_TRUE(MForm->MIStop->isEnabled());
   }
   void ExitWhilePlaying(QAction* play) {
     Run(play);

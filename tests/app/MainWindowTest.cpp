@@ -43,7 +43,6 @@ void ExpectStates(const CommandStates& want) {
   EXPECT_EQ(MForm->MIRemake->isEnabled(), want.remake);
 }
 
-QString Qs(const char* utf8) { return QString::fromUtf8(utf8); }
 
 }  // namespace
 

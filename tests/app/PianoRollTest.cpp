@@ -15,7 +15,6 @@
 
 namespace {
 
-QString Qs(const char* utf8) { return QString::fromUtf8(utf8); }
 
 // The middle of the roll's cell of frame f and pitch p.
 QPoint Cell(const TPForm& roll, int f, int p) {

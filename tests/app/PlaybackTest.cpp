@@ -10,14 +10,6 @@
 #include "SMediaPlayer.h"
 #include "UpDownEdit.h"
 
-namespace {
-
-QString Qs(const char* utf8) { return QString::fromUtf8(utf8); }
-
-std::string Local(const QString& file) { return QFile::encodeName(file).toStdString(); }
-
-}  // namespace
-
 class Playback : public AppTest {
  protected:
   void SetUp() override {
@@ -27,20 +19,7 @@ class Playback : public AppTest {
     Open(wav);
     ui->boxes.clear();
   }
-  // Commands go through their actions, so that an escaping error reaches the box.
-  static void Run(QAction* command) {
-    ASSERT_TRUE(command->isEnabled()) << command->text().toStdString();
-    command->trigger();
-  }
   static const SMediaPlayer& Player() { return *MForm->Player(); }
-  void ExpectPlaying(SMediaPlayer::Device device, const QString& file) {
-    ASSERT_NE(MForm->Player(), nullptr);
-    EXPECT_EQ(Player().GetDevice(), device);
-    EXPECT_EQ(Player().GetFileName(), Local(file));
-    EXPECT_TRUE(Player().IsPlaying());
-    EXPECT_TRUE(MForm->MIStop->isEnabled());
-    ExpectButtonsFollowActions();
-  }
 
   QString wav;
   QString mid;
