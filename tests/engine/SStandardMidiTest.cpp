@@ -182,9 +182,7 @@ TEST(SStandardMidi, FailedWriteKeepsTheOldFileAndSaysWhy) {
   EXPECT_TRUE(std::filesystem::is_directory(dir / "d.mid"));
   EXPECT_EQ(ReadBytes(path), (Bytes{1, 2, 3}));
   // No temporary file is left behind.
-  int files = 0;
-  for (auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
-  EXPECT_EQ(files, 1);
+  EXPECT_EQ(dir.RegularFiles(), 1);
 }
 
 TEST(SStandardMidi, FullDiskKeepsTheOldFile) {
@@ -209,9 +207,7 @@ TEST(SStandardMidi, FullDiskKeepsTheOldFile) {
   ::waitpid(pid, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(ReadBytes(path), (Bytes{7, 7, 7}));
-  int files = 0;
-  for (auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
-  EXPECT_EQ(files, 1);
+  EXPECT_EQ(dir.RegularFiles(), 1);
 }
 
 TEST(SStandardMidi, ReplacesAFileThatIsHeldOpen) {

@@ -23,6 +23,12 @@ class TempDir {
   }
   std::string operator/(const std::string& name) const { return (path_ / name).string(); }
   const std::filesystem::path& path() const { return path_; }
+  // Plain files directly in the folder (a temporary file left behind shows up here).
+  int RegularFiles() const {
+    int n = 0;
+    for (auto& e : std::filesystem::directory_iterator(path_)) n += e.is_regular_file();
+    return n;
+  }
 
  private:
   std::filesystem::path path_;
