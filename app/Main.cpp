@@ -273,7 +273,7 @@ SEngineObject* TMForm::GetEngineObject(int index) {
 }
 
 QString TMForm::SdFileName() const {
-  return engine ? QFile::decodeName(QByteArray::fromStdString(engine->midiFileName)) : QString();
+  return engine ? QFile::decodeName(QByteArray::fromStdString(engine->MidiFileName())) : QString();
 }
 
 double TMForm::GetCPRatio() const { return OForm->CPRatio; }
@@ -315,7 +315,7 @@ void TMForm::SetTempoControlsVisible(bool visible) {
 }
 
 bool TMForm::MidiFileExists() const {
-  return !engine->midiFileName.empty() && QFileInfo::exists(SdFileName());
+  return !engine->MidiFileName().empty() && QFileInfo::exists(SdFileName());
 }
 
 void TMForm::MIOpenClick() {
@@ -351,44 +351,49 @@ void TMForm::OpenWavFileLater(const QString& fileName) {
 
 void TMForm::MIConvertClick() {
   SEngine& e = *engine;
-  if (!e.BeginRun(QFile::encodeName(odFileName).toStdString())) {
+  SConvertRequest request;
+  request.midiFileName = ReplaceExt(QFile::encodeName(odFileName).toStdString(), "mid");
+  SConvertHooks& hooks = request.hooks;
+  // No events are processed until the run ends: each control is repainted here.
+  hooks.onStart = [this](int frames) {
+    PB->setVisible(true);
+    // A range of 0..0 would turn the bar into a busy indicator.
+    PB->setRange(0, std::max(frames, 1));
+    PB->setValue(0);
+    PB->repaint();
+    Lbl->setText(text::kLblWorking);
+    SetLblColour(Qt::black);
+    Lbl->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    Lbl->repaint();
+    SetTempoControlsVisible(false);
+  };
+  // The bar repaints itself at once whenever a step changes what it shows.
+  hooks.onFrame = [this](int) { PB->setValue(PB->value() + 1); };
+  hooks.afterFrames = [this] {
+    Ui().SetCursor(this, Qt::ArrowCursor);
+    Lbl->setText(text::kLblDone);
+    Lbl->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    ShowBox(text::kConvertedText, text::kConvertedCaption, QMessageBox::Information);
+    repaint();
+    PB->hide();
+    SetLblColour(ButtonFace());
+    Lbl->repaint();
+  };
+  hooks.afterTracks = [this] { ShowPianoRoll(); };
+  hooks.chooseTempo = [this](int estimated) {
+    if (MidiFileExists()) ClosePlayerBeforeRewrite();
+    UDTempo->setValue(estimated);  // the control's range clamps it
+    SetTempoControlsVisible(true);
+    return UDTempo->value();
+  };
+
+  const SConversion run = e.Convert(request);
+  if (run.status == SConversion::Status::NoMemory) {
     Ui().SetCursor(this, Qt::ArrowCursor);
     ShowBox(text::kNoMemoryText, text::kErrorCaption, QMessageBox::Critical);
     return;
   }
-
-  // No events are processed until the run ends: each control is repainted here.
-  PB->setVisible(true);
-  // A range of 0..0 would turn the bar into a busy indicator.
-  PB->setRange(0, std::max(e.numFrames, 1));
-  PB->setValue(0);
-  PB->repaint();
-  Lbl->setText(text::kLblWorking);
-  SetLblColour(Qt::black);
-  Lbl->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
-  Lbl->repaint();
-  SetTempoControlsVisible(false);
-
-  // The bar repaints itself at once whenever a step changes what it shows.
-  e.AnalyzeFrames([this](int) { PB->setValue(PB->value() + 1); });
-
-  Ui().SetCursor(this, Qt::ArrowCursor);
-  Lbl->setText(text::kLblDone);
-  Lbl->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
-  ShowBox(text::kConvertedText, text::kConvertedCaption, QMessageBox::Information);
-
-  repaint();
-  PB->hide();
-  SetLblColour(ButtonFace());
-  Lbl->repaint();
-
-  e.FinishTracks();
-  ShowPianoRoll();
-  e.EstimateTempo();
-  if (MidiFileExists()) ClosePlayerBeforeRewrite();
-  UDTempo->setValue(e.ComputeTempo());  // the control's range clamps it
-  SetTempoControlsVisible(true);
-  if (!e.WriteMidi(UDTempo->value())) ShowWriteError();
+  if (run.status == SConversion::Status::WriteFailed) ShowWriteError();
 
   MIPMidi->setEnabled(true);
   MIRemake->setEnabled(true);
@@ -426,7 +431,7 @@ void TMForm::ShowPianoRoll() {
     mdiArea->addSubWindow(window);
     window->showMaximized();
   }
-  pianoRoll->SetFrameCount(engine->numFrames);
+  pianoRoll->SetFrameCount(engine->Frames());
   pianoRoll->DrawNotes();
 }
 
@@ -455,7 +460,7 @@ void TMForm::ClosePlayerBeforeRewrite() {
   MIStop->setEnabled(false);
 }
 
-void TMForm::PlayMidiAfterRemake() { PlayFile(engine->midiFileName); }
+void TMForm::PlayMidiAfterRemake() { PlayFile(engine->MidiFileName()); }
 
 void TMForm::PlayFile(const std::string& fileName) {
   SMediaPlayer& player = MediaPlayer();
@@ -470,7 +475,7 @@ void TMForm::PlayFile(const std::string& fileName) {
 
 void TMForm::MIPWavClick() { PlayFile(QFile::encodeName(odFileName).toStdString()); }
 
-void TMForm::MIPMidiClick() { PlayFile(engine->midiFileName); }
+void TMForm::MIPMidiClick() { PlayFile(engine->MidiFileName()); }
 
 void TMForm::MIStopClick() {
   if (MP) {

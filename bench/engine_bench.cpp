@@ -66,13 +66,9 @@ void BM_ConvertTenMinutes(benchmark::State& state) {
     SFixedSeam seam;
     SEngine engine(seam);
     engine.wavFile.Open(wav);
-    engine.BeginRun(wav);
-    engine.midiFileName = mid;
-    engine.AnalyzeFrames();
-    engine.FinishTracks();
-    engine.EstimateTempo();
-    engine.WriteMidi(SEngine::ClampTempo(engine.ComputeTempo()));
-    state.counters["frames"] = engine.numFrames;
+    SConvertRequest request;
+    request.midiFileName = mid;
+    state.counters["frames"] = engine.Convert(request).frames;
   }
   std::filesystem::remove(mid);
 }

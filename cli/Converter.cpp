@@ -107,37 +107,35 @@ ConvertResult ConvertFile(const std::string& wavName, const ConvertOptions& o,
                       " samples before its data size; they are read as the last sample value");
   }
 
-  if (!engine->BeginRun(wavName)) {
+  SConvertRequest request;
+  request.midiFileName = o.output.empty() ? ReplaceExt(wavName, "mid") : o.output;
+  request.timing = o.timing;
+  if (onFrame) {
+    request.hooks.onFrame = [&onFrame, done = 0, total = engine->AnalyzedFrames()](int) mutable {
+      onFrame(++done, total);
+    };
+  }
+  request.hooks.chooseTempo = [&](int estimated) {
+    return o.tempo ? *o.tempo : SEngine::ClampTempo(estimated);
+  };
+  // As the roll would: each gesture through the editing core; the file is then
+  // written as Remake writes it, with the time base of the edited grids.
+  if (!o.edits.empty()) {
+    request.hooks.editGrids = [&] {
+      SNoteEdit editor(engine->marks, engine->pitches);
+      for (const SGesture& g : o.edits) editor.Apply(g);
+    };
+  }
+  const SConversion run = engine->Convert(request);
+  if (run.status == SConversion::Status::NoMemory) {
     res.err.push_back(wavName + ": not enough memory for the note grids");
     return res;
   }
-  if (!o.output.empty()) engine->midiFileName = o.output;
-  const int total = engine->AnalyzedFrames();
-  int done = 0;
-  std::function<void(int)> step;
-  if (onFrame) step = [&](int) { onFrame(++done, total); };
-  engine->AnalyzeFrames(step);
-  engine->FinishTracks();
-  engine->EstimateTempo();
-  int tempo = SEngine::ClampTempo(engine->ComputeTempo());
-
-  if (o.tempo) tempo = *o.tempo;
-  bool written;
-  if (o.edits.empty()) {
-    written = engine->WriteMidi(tempo, o.timing);
-  } else {
-    // As the roll would: each gesture through the editing core, then the file is
-    // written as Remake writes it, with the time base of the edited grids.
-    SNoteEdit editor(engine->marks, engine->pitches);
-    for (const SGesture& g : o.edits) editor.Apply(g);
-    written = engine->Remake(tempo, o.timing);
-  }
-  if (!written) {
-    res.err.push_back(engine->midiFileName + ": cannot write the MIDI file: " +
+  if (run.status == SConversion::Status::WriteFailed) {
+    res.err.push_back(engine->MidiFileName() + ": cannot write the MIDI file: " +
                       engine->midi.GetError());
     return res;
   }
-  const int notes = engine->CountNotes();
   if (!o.notesFile.empty()) {
     std::ofstream f(o.notesFile, std::ios::binary | std::ios::trunc);
     f << NotesJson(*engine);
@@ -147,8 +145,8 @@ ConvertResult ConvertFile(const std::string& wavName, const ConvertOptions& o,
       return res;
     }
   }
-  res.out = wavName + " -> " + engine->midiFileName + ": " + std::to_string(engine->numFrames) +
-            " frames, " + std::to_string(notes) + " notes, tempo " + std::to_string(tempo) +
+  res.out = wavName + " -> " + engine->MidiFileName() + ": " + std::to_string(run.frames) +
+            " frames, " + std::to_string(run.notes) + " notes, tempo " + std::to_string(run.tempo) +
             " bpm\n";
   res.ok = true;
   return res;

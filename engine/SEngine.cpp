@@ -26,11 +26,39 @@ SEngineObject* SEngine::GetEngineObject(int index) {
   }
 }
 
-bool SEngine::BeginRun(const std::string& wav) {
+SConversion SEngine::Convert(const SConvertRequest& request) {
+  const SConvertHooks& hooks = request.hooks;
+  SConversion result;
+  if (!BeginRun(request.midiFileName)) return result;
+  result.frames = numFrames;
+  if (hooks.onStart) hooks.onStart(numFrames);
+  AnalyzeFrames(hooks.onFrame);
+  if (hooks.afterFrames) hooks.afterFrames();
+  tracks.FinishAll();
+  if (hooks.afterTracks) hooks.afterTracks();
+  EstimateTempo();
+  result.estimatedTempo = ComputeTempo();
+  result.tempo =
+      hooks.chooseTempo ? hooks.chooseTempo(result.estimatedTempo) : ClampTempo(result.estimatedTempo);
+  if (hooks.editGrids) {
+    hooks.editGrids();
+    EstimateTempo();
+    ComputeTempo();
+  }
+  result.notes = CountNotes();
+  if (!request.write) {
+    result.status = SConversion::Status::NotWritten;
+  } else {
+    result.status = WriteMidi(result.tempo, request.timing) ? SConversion::Status::Written
+                                                            : SConversion::Status::WriteFailed;
+  }
+  return result;
+}
+
+bool SEngine::BeginRun(const std::string& midiName) {
   tracks.FinishAll();  // a run cut short earlier leaves none behind
-  wavFileName = wav;
   numFrames = wavFile.GetSampleCount() / kHop;
-  midiFileName = ReplaceExt(wavFileName, "mid");
+  midiFileName = midiName;
   const bool ok = marks.Init(kGridRows, numFrames) == 0 && pitches.Init(kGridRows, numFrames) == 0;
   if (!ok) {
     marks.Init(0, 0);
@@ -63,7 +91,7 @@ bool SEngine::IsMelodyCandidate(int index, int& note, int& bin, int& level) cons
 void SEngine::AnalyzeFrames(const std::function<void(int)>& onFrame) {
   const std::int32_t s = wavFile.GetSampleCount();
   if (s <= kFrameLength) return;
-  const SSampleView samples = wavFile.GetSamples(0);
+  const SSampleView samples = wavFile.GetSamples();
   bool lastWasPadding = false;
   for (std::int64_t offset = 0; offset < s; offset += kHop) {
     if (!(offset + kFrameLength < s)) continue;
@@ -128,6 +156,7 @@ bool SEngine::WriteMidi(int bpm, SStandardMidi::Timing timing) {
 
 bool SEngine::Remake(int bpm, SStandardMidi::Timing timing) {
   midi.Reset();
+  if (midiFileName.empty()) return WriteMidi(bpm, timing);  // refused: no conversion yet
   EstimateTempo();
   midi.ComputeTempo(beatSeconds, beatFrames);
   return WriteMidi(bpm, timing);

@@ -15,6 +15,50 @@
 // the two grids, the track list, the MIDI writer), the state of the last run, and
 // the frame loop. Nothing here is global, so contexts on different threads convert
 // side by side. The main window and the command line drive the same steps.
+// What a caller adds to a conversion. Every hook is optional and runs on the thread
+// that calls Convert, at the point its name gives.
+struct SConvertHooks {
+  // The grids are set up; frames is the run's frame count (sample count / 1024).
+  std::function<void(int frames)> onStart;
+  // After each analysed frame, in frame order (a progress step).
+  std::function<void(int frame)> onFrame;
+  // After the frame loop, before the tracks still alive are finished.
+  std::function<void()> afterFrames;
+  // After every track is finished and its note is in the grids.
+  std::function<void()> afterTracks;
+  // Given the estimated tempo (bpm, 1..255), returns the tempo to write. Without it
+  // the estimate is clamped to 10..240.
+  std::function<int(int estimated)> chooseTempo;
+  // Edits the grids once the tempo is chosen; the time base is then taken from the
+  // edited grids, as Remake takes it, and the chosen tempo is kept.
+  std::function<void()> editGrids;
+};
+
+// One conversion of the file the reader holds.
+struct SConvertRequest {
+  std::string midiFileName;  // where the MIDI file goes; kept for Remake
+  SStandardMidi::Timing timing = SStandardMidi::Timing::Default;
+  bool write = true;  // false: everything but the file (the writer is ready to Build)
+  SConvertHooks hooks;
+};
+
+// What a conversion gave.
+struct SConversion {
+  enum class Status {
+    Written,     // the MIDI file was written
+    NotWritten,  // the request asked for no file
+    NoMemory,    // the grids could not be allocated; nothing else was done
+    WriteFailed  // everything but the file; the writer's GetError says why
+  };
+  Status status = Status::NoMemory;
+  int frames = 0;          // sample count / 1024
+  int notes = 0;           // notes in the grids when the file was written
+  int estimatedTempo = 0;  // bpm, 1..255, from the most frequent note length
+  int tempo = 0;           // bpm written
+
+  bool Succeeded() const { return status == Status::Written || status == Status::NotWritten; }
+};
+
 class SEngine {
  public:
   // Indexes of GetEngineObject.
@@ -32,25 +76,18 @@ class SEngine {
   SEngineObject* GetEngineObject(int index);
   SEngineSeam& Seam() { return seam; }
 
-  // Steps 1-3 of a run: frame count, MIDI name (the WAV name with "mid"), empty
-  // grids of 40 rows. False when the grids cannot be allocated (they are then empty).
-  bool BeginRun(const std::string& wavFileName);
+  // The whole conversion of the file the reader holds: the grids, the frame loop,
+  // the tracks, the tempo and the MIDI file, in that order, with the request's hooks
+  // in between. The reader must have been opened by the caller.
+  SConversion Convert(const SConvertRequest& request);
   // Frames the loop analyses: those whose 2048 samples lie wholly inside the signal.
   int AnalyzedFrames() const;
-  // Step 5: every analysed frame in order; onFrame(frameIndex) after each (progress).
-  void AnalyzeFrames(const std::function<void(int)>& onFrame = {});
   // A strict local cepstrum maximum above the cepstrum threshold whose note's
   // loudest bin is above the dB threshold. Outputs are written once the peak tests pass.
   bool IsMelodyCandidate(int index, int& note, int& bin, int& level) const;
-  // Step 8: finishes the tracks still alive.
-  void FinishTracks() { tracks.FinishAll(); }
-  // Step 10 (and Remake step 3): beatSeconds and beatFrames from the mark grid.
-  void EstimateTempo();
-  // Step 12 (and Remake steps 2, 4): Reset and ComputeTempo; the raw tempo in bpm.
-  int ComputeTempo();
-  // Step 13 (and Remake step 5): writes the MIDI file with the grids' used rows.
-  bool WriteMidi(int bpm, SStandardMidi::Timing timing = SStandardMidi::Timing::Default);
-  // Remake steps 2-5: the time base from the grids as they stand, the given tempo.
+  // Writes the MIDI file of the last conversion again from the grids as they stand:
+  // the time base from the grids, the given tempo (bpm). False (the writer's
+  // GetError says why) when no conversion has run or the file cannot be written.
   bool Remake(int bpm, SStandardMidi::Timing timing = SStandardMidi::Timing::Default);
 
   // Clamps a tempo into the tempo control's range 10..240.
@@ -67,15 +104,24 @@ class SEngine {
   SList tracks;
   SStandardMidi midi;
 
-  // State of the last run.
-  int numFrames = 0;       // sample count / 1024
-  int beatFrames = 0;      // most frequent note length, frames
-  double beatSeconds = 0;  // the same, seconds
-  std::string wavFileName;
-  std::string midiFileName;
+  // State of the last conversion.
+  int Frames() const { return numFrames; }           // sample count / 1024
+  int BeatFrames() const { return beatFrames; }      // most frequent note length, frames
+  double BeatSeconds() const { return beatSeconds; } // the same, seconds
+  const std::string& MidiFileName() const { return midiFileName; }
 
  private:
+  bool BeginRun(const std::string& midiName);
+  void AnalyzeFrames(const std::function<void(int)>& onFrame);
+  void EstimateTempo();
+  int ComputeTempo();
+  bool WriteMidi(int bpm, SStandardMidi::Timing timing);
+
   SEngineSeam& seam;
+  int numFrames = 0;
+  int beatFrames = 0;
+  double beatSeconds = 0;
+  std::string midiFileName;
 };
 
 // The file name with its extension replaced by ext (given without a dot). '/' is the

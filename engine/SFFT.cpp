@@ -1,6 +1,7 @@
 #include "SFFT.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -174,7 +175,9 @@ __attribute__((target("avx2"))) void StageLeafAvx2(double* re, double* im, int n
 
 // Copies 2048 samples into re with the window applied; returns the sum of their
 // magnitudes (integers: exact in any order).
-ZUROKA_CLONES std::int64_t WindowFrame(const std::int32_t* x, const double* hann, double* re) {
+// Sum of magnitudes of the frame's samples, and the windowed halves into re.
+template <typename Sample>
+inline std::int64_t WindowSamples(const Sample* x, const double* hann, double* re) {
   std::int64_t sum = 0;
   for (int i = 0; i < SFFT::N; ++i) {
     const std::int32_t v = x[i];
@@ -182,6 +185,12 @@ ZUROKA_CLONES std::int64_t WindowFrame(const std::int32_t* x, const double* hann
     re[i] = static_cast<double>(v) * 0.5 * hann[i];
   }
   return sum;
+}
+ZUROKA_CLONES std::int64_t WindowFrame(const std::int16_t* x, const double* hann, double* re) {
+  return WindowSamples(x, hann, re);
+}
+ZUROKA_CLONES std::int64_t WindowFrame(const std::int32_t* x, const double* hann, double* re) {
+  return WindowSamples(x, hann, re);
 }
 
 // Power of each output position, r^2 + x^2 after the scaling by 1/2048.
@@ -383,16 +392,16 @@ std::int32_t SFFT::GetDB(int bin) const {
 
 void SFFT::Analyze(const std::int32_t* samples, std::int32_t offset, std::int32_t order,
                    double dbRatio, double cpRatio) {
-  SSampleView v;
-  v.data = samples;
-  v.stored = offset + N;
-  v.count = offset + N;
-  Analyze(v, offset, order, dbRatio, cpRatio);
+  assert(order == zuroka::kTransformOrder);
+  (void)order;
+  AnalyzeWindowed(WindowFrame(samples + offset, hann.data(), re.data()), dbRatio, cpRatio);
 }
 
 void SFFT::Analyze(const SSampleView& samples, std::int32_t offset, std::int32_t order,
                    double dbRatio, double cpRatio) {
-  (void)order;  // the tables are built for order 11, the only order used
+  // The tables are built for order 11, the only order used.
+  assert(order == zuroka::kTransformOrder);
+  (void)order;
   std::int64_t sum;
   if (offset >= 0 && offset + N <= samples.stored) {
     sum = WindowFrame(samples.data + offset, hann.data(), re.data());
@@ -401,6 +410,10 @@ void SFFT::Analyze(const SSampleView& samples, std::int32_t offset, std::int32_t
     for (int i = 0; i < N; ++i) frame[i] = samples[offset + i];
     sum = WindowFrame(frame, hann.data(), re.data());
   }
+  AnalyzeWindowed(sum, dbRatio, cpRatio);
+}
+
+void SFFT::AnalyzeWindowed(std::int64_t sum, double dbRatio, double cpRatio) {
   const double v = 0.05 * static_cast<double>(sum);
   level = v > 0 ? TruncToInt(20 * std::log10(v)) : 0;
 

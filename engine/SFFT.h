@@ -55,6 +55,8 @@ class SFFT : public SEngineObject {
   // The transform on re/im in place, as the plain steps define it; sign -1 is the
   // forward transform divided by N, +1 the inverse without scaling. Exposed for tests.
   void Transform(std::int32_t order, int sign);
+  // The rest of Analyze once the frame is windowed into re; sum: its magnitudes.
+  void AnalyzeWindowed(std::int64_t sum, double dbRatio, double cpRatio);
   std::array<double, N> re{};
   std::array<double, N> im{};
 

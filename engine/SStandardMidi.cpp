@@ -65,12 +65,15 @@ void SStandardMidi::Reset() {
   endOfTrack = {0x00, 0xFF, 0x2F, 0x00};
   durations = {4, 2, 1, 0.5, 0.25, 0.125};
   quarters = {4, 2, 1, 0.5, 0.25, 0.125};
+  ticksPerFrame = 0;
+  tempoComputed = false;
 }
 
 std::uint8_t SStandardMidi::ComputeTempo(double x, int n) {
   std::uint8_t t = 60;
   header[12] = kDivision >> 8;
   header[13] = kDivision & 0xFF;
+  tempoComputed = true;
   if (!(x > 0) || n <= 0) {
     // No note length (an empty grid): 60 bpm and a frame at its real duration.
     ticksPerFrame = static_cast<double>(kDivision) * zuroka::kHop / zuroka::kSampleRate;
@@ -153,6 +156,7 @@ int SStandardMidi::WriteTrackLength(std::vector<std::uint8_t>& out, std::size_t 
 
 std::vector<std::uint8_t> SStandardMidi::Build(int rows, int frames, int bpm,
                                                Timing timing) const {
+  if (!tempoComputed) return {};
   std::vector<std::uint8_t> out(header.begin(), header.end());
   out.insert(out.end(), trackHeader.begin(), trackHeader.begin() + 4);
   const std::size_t lengthAt = out.size();
@@ -208,6 +212,10 @@ std::vector<std::uint8_t> SStandardMidi::Build(int rows, int frames, int bpm,
 bool SStandardMidi::Write(const std::string& fileName, int rows, int frames, int bpm,
                           Timing timing) {
   error.clear();
+  if (!tempoComputed) {
+    error = "the tempo has not been computed";
+    return false;
+  }
   const std::vector<std::uint8_t> bytes = Build(rows, frames, bpm, timing);
 
   // Into a temporary file beside the target, then renamed over it: the old file

@@ -18,7 +18,8 @@ class SStandardMidi {
   // Binds the writer to the grids (not owned) and calls Reset.
   SStandardMidi(const SSequence& marks, const SSequence& pitches);
 
-  // Fills the fixed event images and the note-value tables.
+  // Fills the fixed event images and the note-value tables. The time base is then
+  // unset until the next ComputeTempo.
   void Reset();
   // seconds, frames: duration and length of the most frequent note. Sets
   // ticksPerFrame and the division; returns the tempo in bpm (1..255).
@@ -26,14 +27,16 @@ class SStandardMidi {
   // Writes the file: rows and frames of the grids to scan, bpm (1..255) for the Set
   // Tempo event. The bytes go to a temporary file in the same folder that then
   // replaces fileName, so an existing file is never lost. Returns false (and sets
-  // GetError) when the file could not be written.
+  // GetError) when the file could not be written, or when no ComputeTempo has set
+  // the time base since the last Reset (such a file would have a division of 0).
   bool Write(const std::string& fileName, int rows, int frames, int bpm,
              Timing timing = Timing::Default);
-  // The bytes Write would write, without touching any file.
+  // The bytes Write would write, without touching any file; empty before ComputeTempo.
   std::vector<std::uint8_t> Build(int rows, int frames, int bpm,
                                   Timing timing = Timing::Default) const;
 
   double GetTicksPerFrame() const { return ticksPerFrame; }
+  bool HasTempo() const { return tempoComputed; }
   const std::string& GetError() const { return error; }
 
   // Variable-length quantity (at most 4 bytes: larger values are clamped).
@@ -53,6 +56,7 @@ class SStandardMidi {
   std::array<double, 6> durations{};  // seconds at 60 bpm: whole .. thirty-second
   std::array<double, 6> quarters{};   // length in quarter notes
   double ticksPerFrame = 0;
+  bool tempoComputed = false;
   const SSequence& marks;
   const SSequence& pitches;
   std::string error;

@@ -57,8 +57,7 @@ std::int16_t S16(const unsigned char* b) {
 }  // namespace
 
 void SWavFile::Release() {
-  std::vector<std::int32_t>().swap(left);
-  std::vector<std::int32_t>().swap(right);
+  std::vector<std::int16_t>().swap(left);
   loaded = false;
 }
 
@@ -143,7 +142,6 @@ std::int32_t SWavFile::Open(const std::string& fileName) {
   storedCount = static_cast<std::int32_t>((values + perFrame - 1) / perFrame);
   try {
     left.resize(static_cast<std::size_t>(storedCount));
-    if (stereo) right.resize(static_cast<std::size_t>(storedCount));
   } catch (const std::bad_alloc&) {
     Release();
     sampleCount = 0;
@@ -153,41 +151,33 @@ std::int32_t SWavFile::Open(const std::string& fileName) {
 
   std::vector<unsigned char> block(std::min<std::size_t>(kReadBlock, values * 2 + 2));
   std::int64_t done = 0;
-  std::int32_t last = 0;
+  std::int16_t last = 0;
   while (done < values) {
     const std::int64_t n = std::min<std::int64_t>(values - done, block.size() / 2);
     if (!ReadAt(file.get(), dataStart + done * 2, block.data(), static_cast<std::size_t>(n * 2))) {
       break;  // the file shrank while it was read: pad from here
     }
-    for (std::int64_t k = 0; k < n; ++k) {
-      const std::int64_t v = done + k;
-      last = S16(block.data() + k * 2);
-      if (stereo) {
-        (v % 2 == 0 ? left : right)[static_cast<std::size_t>(v / 2)] = last;
-      } else {
-        left[static_cast<std::size_t>(v)] = last;
-      }
+    // Blocks hold whole sample frames (an even count of values), except a last one
+    // cut short: the first value of each frame is the first channel's.
+    for (std::int64_t k = 0; k < n; k += perFrame) {
+      left[static_cast<std::size_t>((done + k) / perFrame)] = S16(block.data() + k * 2);
     }
+    last = S16(block.data() + (n - 1) * 2);
     done += n;
   }
-  // A value that could not be read repeats the last one read, across channels.
+  // A value that could not be read repeats the last one read, of either channel.
   padValue = last;
   storedCount = static_cast<std::int32_t>((done + perFrame - 1) / perFrame);
   left.resize(static_cast<std::size_t>(storedCount));
-  if (stereo) {
-    right.resize(static_cast<std::size_t>(storedCount));
-    if (done % 2 == 1) right.back() = padValue;
-  }
   loaded = true;
   return kLoaded;
 }
 
-SSampleView SWavFile::GetSamples(int channel) const {
+SSampleView SWavFile::GetSamples() const {
   SSampleView v;
-  const auto& a = (channel == 0) ? left : right;
-  v.data = a.data();
-  v.stored = static_cast<std::int32_t>(a.size());
-  v.count = (channel == 0 || channels == 2) ? sampleCount : 0;
+  v.data = left.data();
+  v.stored = static_cast<std::int32_t>(left.size());
+  v.count = sampleCount;
   v.pad = padValue;
   return v;
 }

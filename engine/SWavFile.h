@@ -6,11 +6,12 @@
 
 #include "SEngineObject.h"
 
-// Read-only view of one channel's samples. A file that ends before its data size
-// is padded with the last value read; the padding is not stored, so a header that
-// claims gigabytes costs no memory for data that is not in the file.
+// Read-only view of the first channel's samples, 16-bit values widened where they
+// are read. A file that ends before its data size is padded with the last value
+// read; the padding is not stored, so a header that claims gigabytes costs no memory
+// for data that is not in the file.
 struct SSampleView {
-  const std::int32_t* data = nullptr;  // the samples actually read
+  const std::int16_t* data = nullptr;  // the samples actually read
   std::int32_t stored = 0;             // samples in data
   std::int32_t count = 0;              // samples per channel, padding included
   std::int32_t pad = 0;                // value of every sample at index >= stored
@@ -18,8 +19,9 @@ struct SSampleView {
   std::int32_t operator[](std::int32_t i) const { return i < stored ? data[i] : pad; }
 };
 
-// Loads one RIFF/WAVE file of 16-bit samples whole, one array of sign-extended
-// 32-bit samples per channel, and keeps the header fields of the information text.
+// Loads one RIFF/WAVE file of 16-bit samples and keeps its first channel, the only
+// one analysed, as 16-bit values (half the file's size for stereo), with the header
+// fields of the information text.
 class SWavFile : public SEngineObject {
  public:
   // Results of Open.
@@ -54,8 +56,8 @@ class SWavFile : public SEngineObject {
   // "FileSize : ...", six lines each ending with a line feed.
   std::string GetInfoText() const;
   std::int32_t GetSampleCount() const { return sampleCount; }  // samples per channel
-  // channel 0: first channel; any other: the second (stereo files only).
-  SSampleView GetSamples(int channel) const;
+  // The first channel.
+  SSampleView GetSamples() const;
 
   Failure GetFailure() const { return failure; }
   int GetFailureErrno() const { return failureErrno; }
@@ -78,8 +80,7 @@ class SWavFile : public SEngineObject {
   std::int16_t bitsPerSample = 0;
   std::int32_t dataSize = 0;
   std::int32_t sampleCount = 0;
-  std::vector<std::int32_t> left;
-  std::vector<std::int32_t> right;
+  std::vector<std::int16_t> left;
   bool loaded = false;
 
   std::int16_t formatTag = 0;

@@ -26,16 +26,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   SEngine engine(seam);
   if (engine.wavFile.Open(file.path()) != SWavFile::kLoaded) return 0;
   if (engine.wavFile.GetSampleCount() > kMaxSamples) return 0;
-  FUZZ_CHECK(engine.BeginRun(file.path()));
-  engine.AnalyzeFrames();
-  engine.FinishTracks();
+  SConvertRequest request;
+  request.midiFileName = file.path() + ".mid";
+  request.write = false;
+  const SConversion run = engine.Convert(request);
+  FUZZ_CHECK(run.Succeeded());
   FUZZ_CHECK(!SNoteEdit::FindMalformedCell(engine.marks, engine.pitches));
   FUZZ_CHECK(seam.messages == 0);
-  engine.EstimateTempo();
-  const int tempo = SEngine::ClampTempo(engine.ComputeTempo());
   for (auto timing : {SStandardMidi::Timing::Default, SStandardMidi::Timing::Exact}) {
     const auto bytes =
-        engine.midi.Build(engine.marks.GetMaxRow() + 1, engine.numFrames, tempo, timing);
+        engine.midi.Build(engine.marks.GetMaxRow() + 1, run.frames, run.tempo, timing);
     try {
       (void)DumpMidi(bytes);
     } catch (const std::runtime_error&) {

@@ -52,7 +52,7 @@ TEST_F(AppTest, OpenWritesTheConvertersBytesBesideTheWav) {
   EXPECT_EQ(seen.lbl, Qs("　　　完了　　　"));
   EXPECT_GT(seen.lblDarkPixels, 0);  // readable
   EXPECT_TRUE(seen.pbVisible);
-  EXPECT_EQ(seen.pbMaximum, MForm->Engine().numFrames);
+  EXPECT_EQ(seen.pbMaximum, MForm->Engine().Frames());
   EXPECT_EQ(seen.pbValue, MForm->Engine().AnalyzedFrames());
   EXPECT_FALSE(seen.tempoVisible);
   EXPECT_FALSE(seen.midiWritten);

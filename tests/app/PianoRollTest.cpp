@@ -35,7 +35,7 @@ TEST_F(AppTest, ConversionMakesThePianoRollOnceAndAgainAfterItWasClosed) {
   EXPECT_EQ(window->widget(), roll);
   EXPECT_TRUE(window->isMaximized());
   EXPECT_EQ(window->windowTitle(), Qs("メロディの修正"));
-  const int longFrames = MForm->Engine().numFrames;
+  const int longFrames = MForm->Engine().Frames();
   EXPECT_EQ(roll->FrameCount(), longFrames);
   EXPECT_EQ(roll->SBHorz->maximum(), longFrames);
   EXPECT_GT(MForm->Engine().CountNotes(), 0);
@@ -46,7 +46,7 @@ TEST_F(AppTest, ConversionMakesThePianoRollOnceAndAgainAfterItWasClosed) {
   Open(shortWav);
   EXPECT_EQ(MForm->PianoRoll(), roll);
   EXPECT_EQ(MForm->MdiArea()->subWindowList().size(), 1);
-  const int shortFrames = MForm->Engine().numFrames;
+  const int shortFrames = MForm->Engine().Frames();
   ASSERT_LT(shortFrames, longFrames);
   EXPECT_EQ(roll->FrameCount(), shortFrames);
   EXPECT_EQ(roll->SBHorz->maximum(), shortFrames);

@@ -165,17 +165,15 @@ bool ConvertMelody(const std::string& wavPath, const std::vector<std::pair<int, 
 
   SFixedSeam seam;
   SEngine engine(seam);
-  if (engine.wavFile.Open(wavPath) != SWavFile::kLoaded || !engine.BeginRun(wavPath)) return false;
-  engine.AnalyzeFrames();
-  engine.FinishTracks();
-  engine.EstimateTempo();
-  out.tempo = SEngine::ClampTempo(engine.ComputeTempo());
-  if (!engine.WriteMidi(
-          out.tempo, exactTiming ? SStandardMidi::Timing::Exact : SStandardMidi::Timing::Default)) {
-    return false;
-  }
+  if (engine.wavFile.Open(wavPath) != SWavFile::kLoaded) return false;
+  SConvertRequest request;
+  request.midiFileName = ReplaceExt(wavPath, "mid");
+  request.timing = exactTiming ? SStandardMidi::Timing::Exact : SStandardMidi::Timing::Default;
+  const SConversion run = engine.Convert(request);
+  if (run.status != SConversion::Status::Written) return false;
+  out.tempo = run.tempo;
   out.wavPath = wavPath;
-  out.midiPath = engine.midiFileName;
+  out.midiPath = engine.MidiFileName();
   out.notes.clear();
   constexpr double kFrameSeconds = static_cast<double>(zuroka::kHop) / zuroka::kSampleRate;
   for (int r = 0; r <= engine.marks.GetMaxRow() && r < engine.marks.GetRows(); ++r) {

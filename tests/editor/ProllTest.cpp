@@ -317,23 +317,23 @@ TEST(TPForm, ShowsAConvertedMelody) {
   SFixedSeam seam;
   SEngine engine(seam);
   ASSERT_EQ(engine.wavFile.Open(wav.string()), 1);
-  ASSERT_TRUE(engine.BeginRun(wav.string()));
-  engine.AnalyzeFrames();
-  engine.FinishTracks();
+  SConvertRequest request;
+  request.write = false;
+  ASSERT_TRUE(engine.Convert(request).Succeeded());
   std::filesystem::remove(wav);
   TPForm form(engine, nullptr, nullptr);
   form.setAttribute(Qt::WA_DeleteOnClose, false);
   form.resize(1000, 700);
   form.show();
-  form.SetFrameCount(engine.numFrames);
+  form.SetFrameCount(engine.Frames());
   form.DrawNotes();
   form.resize(1000, 701);
   // The first note's bar, with the view scrolled to it.
   int row = 0, first = 0;
-  while (first < engine.numFrames && engine.marks.Row(row)[first] != 9) {
+  while (first < engine.Frames() && engine.marks.Row(row)[first] != 9) {
     if (++row == engine.marks.GetRows()) row = 0, ++first;
   }
-  ASSERT_LT(first, engine.numFrames);
+  ASSERT_LT(first, engine.Frames());
   const int pitch = engine.pitches.Row(row)[first];
   const int bottom = roll::IsBlackKey(pitch - 6) ? pitch - 7 : pitch - 6;
   form.SBVert->setValue(form.SBVert->maximum() - bottom);

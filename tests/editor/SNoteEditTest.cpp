@@ -128,9 +128,9 @@ Grids ConvertedGrids(const std::vector<zuroka::MelodyNote>& tune) {
   SEngine engine(seam);
   EXPECT_TRUE(zuroka::WriteWav(path.string(), zuroka::SynthesizeMelody(tune)));
   EXPECT_EQ(engine.wavFile.Open(path.string()), 1);
-  EXPECT_TRUE(engine.BeginRun(path.string()));
-  engine.AnalyzeFrames();
-  engine.FinishTracks();
+  SConvertRequest request;
+  request.write = false;
+  EXPECT_TRUE(engine.Convert(request).Succeeded());
   std::filesystem::remove(path);
   Grids g(engine.marks.GetRows(), engine.marks.GetFrames());
   for (int r = 0; r < g.marks.GetRows(); ++r) {

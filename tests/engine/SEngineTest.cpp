@@ -16,19 +16,18 @@ struct Fixture {
   SFixedSeam seam;
   SEngine engine{seam};
   TempDir dir;
+  SConversion last;
 
   // Writes the samples as a WAV, opens it and runs every step as the window does.
   std::string Convert(const std::vector<std::int16_t>& samples, const std::string& name = "t.wav") {
     const std::string wav = dir / name;
     EXPECT_TRUE(zuroka::WriteWav(wav, samples));
     EXPECT_EQ(engine.wavFile.Open(wav), 1);
-    EXPECT_TRUE(engine.BeginRun(wav));
-    engine.AnalyzeFrames();
-    engine.FinishTracks();
-    engine.EstimateTempo();
-    const int tempo = SEngine::ClampTempo(engine.ComputeTempo());
-    EXPECT_TRUE(engine.WriteMidi(tempo));
-    return engine.midiFileName;
+    SConvertRequest request;
+    request.midiFileName = ReplaceExt(wav, "mid");
+    last = engine.Convert(request);
+    EXPECT_EQ(last.status, SConversion::Status::Written);
+    return engine.MidiFileName();
   }
 
   struct Note {
@@ -56,19 +55,113 @@ TEST(SEngine, FramesLieWhollyInsideTheSignal) {
     const std::string wav = f.dir / "s.wav";
     zuroka::WriteWav(wav, s);
     ASSERT_EQ(f.engine.wavFile.Open(wav), 1);
-    ASSERT_TRUE(f.engine.BeginRun(wav));
-    EXPECT_EQ(f.engine.numFrames, samples / 1024);
     EXPECT_EQ(f.engine.AnalyzedFrames(), analysed);
-    f.engine.AnalyzeFrames([&](int frame) { EXPECT_EQ(frame, calls++); });
+    SConvertRequest request;
+    request.write = false;
+    request.hooks.onFrame = [&](int frame) { EXPECT_EQ(frame, calls++); };
+    const SConversion run = f.engine.Convert(request);
+    EXPECT_EQ(run.frames, samples / 1024);
+    EXPECT_EQ(f.engine.Frames(), samples / 1024);
     EXPECT_EQ(calls, analysed) << samples;
   }
+}
+
+TEST(SEngine, ConvertRunsTheStepsAndHooksInOrder) {
+  Fixture f;
+  const std::string wav = f.dir / "h.wav";
+  ASSERT_TRUE(zuroka::WriteWav(wav, zuroka::SynthesizeMelody({{60, 0.6}, {0, 0.3}, {64, 0.6}})));
+  ASSERT_EQ(f.engine.wavFile.Open(wav), 1);
+  std::vector<std::string> seen;
+  int frames = 0, notesAfterTracks = -1, tracksLeft = -1;
+  SConvertRequest request;
+  request.midiFileName = f.dir / "out.mid";
+  request.hooks.onStart = [&](int n) {
+    seen.push_back("start");
+    // The name is in place before anything can look at the file.
+    EXPECT_EQ(f.engine.MidiFileName(), request.midiFileName);
+    EXPECT_EQ(n, f.engine.Frames());
+  };
+  request.hooks.onFrame = [&](int) {
+    if (seen.back() != "frame") seen.push_back("frame");
+    ++frames;
+  };
+  request.hooks.afterFrames = [&] {
+    seen.push_back("frames done");
+    tracksLeft = f.engine.tracks.Count();
+  };
+  request.hooks.afterTracks = [&] {
+    seen.push_back("tracks done");
+    EXPECT_EQ(f.engine.tracks.Count(), 0);
+    notesAfterTracks = f.engine.CountNotes();
+  };
+  request.hooks.chooseTempo = [&](int estimated) {
+    seen.push_back("tempo " + std::to_string(estimated));
+    EXPECT_FALSE(std::filesystem::exists(request.midiFileName));
+    return 97;
+  };
+  const SConversion run = f.engine.Convert(request);
+  EXPECT_EQ(run.status, SConversion::Status::Written);
+  EXPECT_EQ(run.tempo, 97);
+  EXPECT_EQ(run.frames, f.engine.Frames());
+  EXPECT_EQ(frames, f.engine.AnalyzedFrames());
+  EXPECT_GT(run.notes, 0);
+  EXPECT_EQ(notesAfterTracks, run.notes);
+  EXPECT_GE(tracksLeft, 0);
+  ASSERT_EQ(seen.size(), 5u);
+  EXPECT_EQ(seen[0], "start");
+  EXPECT_EQ(seen[1], "frame");
+  EXPECT_EQ(seen[2], "frames done");
+  EXPECT_EQ(seen[3], "tracks done");
+  EXPECT_EQ(seen[4], "tempo " + std::to_string(run.estimatedTempo));
+  // The chosen tempo is the one in the file.
+  EXPECT_NE(DumpMidi(ReadBytes(request.midiFileName)).find("tempo " + std::to_string(60000000 / 97)),
+            std::string::npos);
+}
+
+TEST(SEngine, EditsAfterTheTempoGiveTheFileRemakeWouldWrite) {
+  // Editing inside the conversion equals converting, editing, then Remake.
+  const auto tune = zuroka::SynthesizeMelody({{60, 0.6}, {0, 0.3}, {64, 0.3}, {0, 0.2}, {67, 1.2}});
+  auto erase = [](SEngine& e) {
+    for (int r = 0; r < 40; ++r) {
+      e.marks.FillSequence(r, 0, e.Frames(), 0);
+      e.pitches.FillSequence(r, 0, e.Frames(), 0);
+    }
+    e.marks.ReserveRow();
+    e.pitches.ReserveRow();
+    e.marks.SetSequence(0, 10, 9);
+    e.marks.SetSequence(0, 40, 8);
+    e.pitches.FillSequence(0, 10, 41, 72);
+  };
+  Fixture a;
+  const std::string first = a.Convert(tune);
+  erase(a.engine);
+  ASSERT_TRUE(a.engine.Remake(a.last.tempo));
+
+  Fixture b;
+  const std::string wav = b.dir / "t.wav";
+  ASSERT_TRUE(zuroka::WriteWav(wav, tune));
+  ASSERT_EQ(b.engine.wavFile.Open(wav), 1);
+  SConvertRequest request;
+  request.midiFileName = b.dir / "t.mid";
+  request.hooks.editGrids = [&] { erase(b.engine); };
+  const SConversion run = b.engine.Convert(request);
+  ASSERT_EQ(run.status, SConversion::Status::Written);
+  EXPECT_EQ(run.tempo, a.last.tempo);
+  EXPECT_EQ(run.notes, 1);
+  EXPECT_EQ(ReadBytes(request.midiFileName), ReadBytes(first));
+}
+
+TEST(SEngine, RemakeBeforeAnyConversionWritesNothing) {
+  Fixture f;
+  EXPECT_FALSE(f.engine.Remake(120));
+  EXPECT_EQ(f.engine.midi.GetError(), "the tempo has not been computed");
 }
 
 TEST(SEngine, ShortSignalStillWritesAnEmptyFile) {
   Fixture f;
   const std::string mid = f.Convert(std::vector<std::int16_t>(1500, 100));
   EXPECT_EQ(mid, f.dir / "t.mid");
-  EXPECT_EQ(f.engine.beatFrames, -1);
+  EXPECT_EQ(f.engine.BeatFrames(), -1);
   EXPECT_EQ(ReadBytes(mid).size(), 46u);
 }
 
@@ -163,8 +256,8 @@ TEST(SEngine, RemakeUsesTheGivenTempoAndTheEditedGrids) {
   const auto before = ReadBytes(mid);
   // Erase every note, then remake at 200 bpm.
   for (int r = 0; r < 40; ++r) {
-    f.engine.marks.FillSequence(r, 0, f.engine.numFrames, 0);
-    f.engine.pitches.FillSequence(r, 0, f.engine.numFrames, 0);
+    f.engine.marks.FillSequence(r, 0, f.engine.Frames(), 0);
+    f.engine.pitches.FillSequence(r, 0, f.engine.Frames(), 0);
   }
   ASSERT_TRUE(f.engine.Remake(200));
   const auto after = ReadBytes(mid);

@@ -68,6 +68,23 @@ TEST(SStandardMidi, TempoOfLongAndEmptyLengthsEnds) {
   EXPECT_NEAR(g.midi.GetTicksPerFrame(), 480 * 1024 / 44100.0, 1e-12);
 }
 
+TEST(SStandardMidi, NothingIsWrittenBeforeTheTempoIsComputed) {
+  TempDir dir;
+  Grids g(10);
+  g.Note(0, 1, 4, 60);
+  const std::string mid = dir / "t.mid";
+  EXPECT_TRUE(g.midi.Build(1, 10, 120).empty());
+  EXPECT_FALSE(g.midi.Write(mid, 1, 10, 120));
+  EXPECT_EQ(g.midi.GetError(), "the tempo has not been computed");
+  EXPECT_FALSE(std::filesystem::exists(mid));
+  // Reset forgets the time base again.
+  g.midi.ComputeTempo(Seconds(4), 4);
+  ASSERT_TRUE(g.midi.Write(mid, 1, 10, 120));
+  g.midi.Reset();
+  EXPECT_FALSE(g.midi.HasTempo());
+  EXPECT_TRUE(g.midi.Build(1, 10, 120).empty());
+}
+
 TEST(SStandardMidi, EmptyGridIs46Bytes) {
   Grids g(10);
   g.midi.ComputeTempo(0.0, -1);

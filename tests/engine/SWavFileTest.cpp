@@ -9,8 +9,8 @@
 
 namespace {
 
-std::vector<std::int32_t> Channel(const SWavFile& w, int ch) {
-  const SSampleView v = w.GetSamples(ch);
+std::vector<std::int32_t> Channel(const SWavFile& w) {
+  const SSampleView v = w.GetSamples();
   std::vector<std::int32_t> out;
   for (std::int32_t i = 0; i < v.count; ++i) out.push_back(v[i]);
   return out;
@@ -22,13 +22,12 @@ TEST(SWavFile, MonoAndStereoLayouts) {
   SWavFile w;
   ASSERT_EQ(w.Open(dir / "m.wav"), 1);
   EXPECT_EQ(w.GetSampleCount(), 5);
-  EXPECT_EQ(Channel(w, 0), (std::vector<std::int32_t>{1, -2, 3, -32768, 32767}));
+  EXPECT_EQ(Channel(w), (std::vector<std::int32_t>{1, -2, 3, -32768, 32767}));
 
   WriteBytes(dir / "s.wav", WavBytes::Header(2, 16).Data({10, -10, 20, -20, 30, -30}).Done());
   ASSERT_EQ(w.Open(dir / "s.wav"), 1);  // releases the first file's samples
   EXPECT_EQ(w.GetSampleCount(), 3);
-  EXPECT_EQ(Channel(w, 0), (std::vector<std::int32_t>{10, 20, 30}));
-  EXPECT_EQ(Channel(w, 1), (std::vector<std::int32_t>{-10, -20, -30}));
+  EXPECT_EQ(Channel(w), (std::vector<std::int32_t>{10, 20, 30}));
   EXPECT_EQ(w.GetInfoText(),
             "FileSize : 48bytes\nFileType : WAVEfile\nChannel : 2\nSamplesPerSec : 44100\n"
             "BytesPerSec : 176400\nBitsPerSample : 16\n");
@@ -40,19 +39,19 @@ TEST(SWavFile, ChunkWalk) {
   // An 18-byte format chunk: the data chunk is looked for at byte 38.
   WriteBytes(dir / "f18.wav", WavBytes::Header(1, 16, 44100, 18).Data({7, 8}).Done());
   ASSERT_EQ(w.Open(dir / "f18.wav"), 1);
-  EXPECT_EQ(Channel(w, 0), (std::vector<std::int32_t>{7, 8}));
+  EXPECT_EQ(Channel(w), (std::vector<std::int32_t>{7, 8}));
 
   // One LIST chunk is skipped.
   auto list = WavBytes::Header(1, 16).Tag("LIST").U32(4).Tag("INFO").Data({5, 6, 7}).Done();
   WriteBytes(dir / "list.wav", list);
   ASSERT_EQ(w.Open(dir / "list.wav"), 1);
-  EXPECT_EQ(Channel(w, 0), (std::vector<std::int32_t>{5, 6, 7}));
+  EXPECT_EQ(Channel(w), (std::vector<std::int32_t>{5, 6, 7}));
 
   // A second foreign chunk is read as the data chunk: its size field is the data size.
   auto two = WavBytes::Header(1, 16).Tag("LIST").U32(0).Tag("fact").U32(4).U16(9).U16(10);
   WriteBytes(dir / "two.wav", two.Data({1}).Done());
   ASSERT_EQ(w.Open(dir / "two.wav"), 1);
-  EXPECT_EQ(Channel(w, 0), (std::vector<std::int32_t>{9, 10}));
+  EXPECT_EQ(Channel(w), (std::vector<std::int32_t>{9, 10}));
 }
 
 TEST(SWavFile, RatesOtherThan44100AreAcceptedAndShown) {
@@ -131,22 +130,21 @@ TEST(SWavFile, ShortDataIsPaddedWithTheLastValueWithoutAllocatingIt) {
   ASSERT_EQ(w.Open(dir / "m.wav"), 1);
   EXPECT_EQ(w.GetSampleCount(), 6);
   EXPECT_EQ(w.GetMissingSamples(), 3);
-  EXPECT_EQ(Channel(w, 0), (std::vector<std::int32_t>{4, 5, 6, 6, 6, 6}));
-  // Stereo ending after a left value: the right channel repeats it, then both do.
+  EXPECT_EQ(Channel(w), (std::vector<std::int32_t>{4, 5, 6, 6, 6, 6}));
+  // Stereo ending after a left value: the padding repeats it.
   WriteBytes(dir / "s.wav", WavBytes::Header(2, 16).Tag("data").U32(16).Samples({1, 2, 3}).Done());
   ASSERT_EQ(w.Open(dir / "s.wav"), 1);
-  EXPECT_EQ(Channel(w, 0), (std::vector<std::int32_t>{1, 3, 3, 3}));
-  EXPECT_EQ(Channel(w, 1), (std::vector<std::int32_t>{2, 3, 3, 3}));
+  EXPECT_EQ(Channel(w), (std::vector<std::int32_t>{1, 3, 3, 3}));
   // No sample at all: zeros.
   WriteBytes(dir / "z.wav", WavBytes::Header(1, 16).Tag("data").U32(8).Done());
   ASSERT_EQ(w.Open(dir / "z.wav"), 1);
-  EXPECT_EQ(Channel(w, 0), (std::vector<std::int32_t>{0, 0, 0, 0}));
+  EXPECT_EQ(Channel(w), (std::vector<std::int32_t>{0, 0, 0, 0}));
   // A header that claims 2 GB: the count stands, the memory is only what was read.
   WriteBytes(dir / "big.wav",
              WavBytes::Header(1, 16).Tag("data").U32(0x7FFFFFFEu).Samples({9, 8}).Done());
   ASSERT_EQ(w.Open(dir / "big.wav"), 1);
   EXPECT_EQ(w.GetSampleCount(), 0x3FFFFFFF);
-  const SSampleView v = w.GetSamples(0);
+  const SSampleView v = w.GetSamples();
   EXPECT_EQ(v.stored, 2);
   EXPECT_EQ(v[0x3FFFFFFE], 8);
 }
