@@ -172,8 +172,9 @@ void TMForm::CreateMenus() {
       {MSIHorz, &TMForm::MSIHorzClick},   {N1, &TMForm::N1Click},
       {MIApp, &TMForm::MIAppClick},
   };
-  for (const auto& [action, handler] : handlers) {
-    connect(action, &QAction::triggered, this,
+  for (const auto& entry : handlers) {
+    const auto handler = entry.second;  // a structured binding cannot be captured in C++20
+    connect(entry.first, &QAction::triggered, this,
             [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
   }
   connect(MMWindow, &QMenu::aboutToShow, this, &TMForm::UpdateWindowList);

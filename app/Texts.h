@@ -7,7 +7,7 @@
 namespace text {
 
 // Main window.
-inline const QString kMainCaption = QStringLiteral("Zuroka　Ver 1.0.1");
+inline const QString kMainCaption = QStringLiteral("Zuroka　Ver " ZUROKA_VERSION);
 inline const QString kFileMenu = QStringLiteral("ファイル(&F)");
 inline const QString kOpen = QStringLiteral("開く(&O)");
 inline const QString kConvert = QStringLiteral("MIDIファイルへ変換(&C)");

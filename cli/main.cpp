@@ -6,7 +6,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
-#include <iostream>
+#include <string>
+#include <vector>
 #include <mutex>
 #include <thread>
 
@@ -17,37 +18,79 @@
 namespace {
 
 constexpr const char* kProgram = "zuroka-convert";
-constexpr const char* kVersion = "1.0.1";
 constexpr int kBarWidth = 30;
 
-// A one-line progress bar on stderr, shared by the worker threads.
+// A one-line progress bar on stderr for the whole batch, shared by the worker threads:
+// the share of all files' frames done, and how many files are finished.
 class Progress {
  public:
-  explicit Progress(bool on) : on(on) {}
-  void Update(std::size_t file, std::size_t files, int done, int total) {
+  Progress(bool on, std::size_t files) : on(on), share(files, 0.0) {}
+
+  // file (0-based) has done frames of total; any thread.
+  void Update(std::size_t file, int done, int total) {
     if (!on || total <= 0) return;
-    const int filled = static_cast<int>(static_cast<long long>(done) * kBarWidth / total);
-    if (filled == lastFilled && done != total) return;
     std::lock_guard lock(mutex);
-    lastFilled = filled;
-    std::string bar(static_cast<std::size_t>(filled), '#');
-    bar.resize(kBarWidth, '.');
-    std::fprintf(stderr, "\r[%s] %3d%%  file %zu of %zu", bar.c_str(),
-                 static_cast<int>(100LL * done / total), file + 1, files);
-    std::fflush(stderr);
-    dirty = true;
+    SetShare(file, static_cast<double>(done) / total);
+    Draw();
+  }
+  // file is finished, converted or not; any thread.
+  void Finish(std::size_t file) {
+    if (!on) return;
+    std::lock_guard lock(mutex);
+    SetShare(file, 1.0);
+    ++finished;
+    Draw();
+  }
+  // Writes a file's result lines with the bar out of the way, then redraws it.
+  void Emit(const std::vector<std::string>& errLines, const std::string& out) {
+    std::lock_guard lock(mutex);
+    if (drawn) std::fputs("\r\033[K", stderr);
+    for (const std::string& line : errLines) std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str());
+    std::fputs(out.c_str(), stdout);
+    std::fflush(stdout);
+    if (drawn) {
+      drawn = false;
+      lastFilled = -1;
+      Draw();
+    }
   }
   void Clear() {
     std::lock_guard lock(mutex);
-    if (dirty) std::fputs("\r\033[K", stderr);
-    dirty = false;
+    if (drawn) std::fputs("\r\033[K", stderr);
+    drawn = false;
   }
 
  private:
-  bool on;
+  void SetShare(std::size_t file, double value) {
+    sum += value - share[file];
+    share[file] = value;
+  }
+  // Only when the picture changes: a frame step is far finer than a bar cell.
+  void Draw() {
+    const double whole = share.empty() ? 1.0 : sum / static_cast<double>(share.size());
+    const int filled = std::clamp(static_cast<int>(whole * kBarWidth), 0, kBarWidth);
+    const int percent = std::clamp(static_cast<int>(whole * 100), 0, 100);
+    if (filled == lastFilled && percent == lastPercent && finished == lastFinished) return;
+    lastFilled = filled;
+    lastPercent = percent;
+    lastFinished = finished;
+    std::string bar(static_cast<std::size_t>(filled), '#');
+    bar.resize(kBarWidth, '.');
+    std::fprintf(stderr, "\r[%s] %3d%%  %zu of %zu files", bar.c_str(), percent, finished,
+                 share.size());
+    std::fflush(stderr);
+    drawn = true;
+  }
+
+  const bool on;
   std::mutex mutex;
+  std::vector<double> share;  // per file, 0..1
+  double sum = 0;
+  std::size_t finished = 0;
   int lastFilled = -1;
-  bool dirty = false;
+  int lastPercent = -1;
+  std::size_t lastFinished = 0;
+  bool drawn = false;
 };
 
 }  // namespace
@@ -99,7 +142,7 @@ int main(int argc, char** argv) {
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
     return std::string(kProgram) + ": " + e.what() + "\nRun with --help for more information.\n";
   });
-  app.set_version_flag("--version", std::string(kProgram) + " " + kVersion);
+  app.set_version_flag("--version", std::string(kProgram) + " " + ZUROKA_VERSION);
 
   try {
     app.parse(argc, argv);
@@ -122,8 +165,8 @@ int main(int argc, char** argv) {
   if (*tempoOpt) o.tempo = tempo;
   if (timing == "exact") o.timing = SStandardMidi::Timing::Exact;
 
-  Progress progress(!quiet && !o.infoOnly && ::isatty(STDERR_FILENO));
   const std::size_t n = inputs.size();
+  Progress progress(!quiet && !o.infoOnly && ::isatty(STDERR_FILENO), n);
   std::vector<zuroka::ConvertResult> results(n);
   std::vector<char> done(n, 0);
   std::mutex mutex;
@@ -132,7 +175,8 @@ int main(int argc, char** argv) {
 
   auto worker = [&] {
     for (std::size_t i; (i = next++) < n;) {
-      auto r = zuroka::ConvertFile(inputs[i], o, [&](int d, int t) { progress.Update(i, n, d, t); });
+      auto r = zuroka::ConvertFile(inputs[i], o, [&](int d, int t) { progress.Update(i, d, t); });
+      progress.Finish(i);
       std::lock_guard lock(mutex);
       results[i] = std::move(r);
       done[i] = 1;
@@ -150,9 +194,7 @@ int main(int argc, char** argv) {
     changed.wait(lock, [&] { return done[i] != 0; });
     const zuroka::ConvertResult r = std::move(results[i]);
     lock.unlock();
-    progress.Clear();
-    for (const std::string& line : r.err) std::cerr << kProgram << ": " << line << '\n';
-    std::cout << r.out << std::flush;
+    progress.Emit(r.err, r.out);
     allOk = allOk && r.ok;
   }
   for (auto& t : threads) t.join();
