@@ -1,5 +1,7 @@
 #include "SMediaPlayer.h"
 
+#include "SErrorText.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,7 +30,7 @@ std::string OpenErrorCause(int err) {
     case EISDIR:
       return "it is a folder, not a file";
     default:
-      return std::strerror(err);
+      return SErrorText(err);
   }
 }
 

@@ -1,5 +1,7 @@
 #include "Converter.h"
 
+#include "SErrorText.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -33,7 +35,7 @@ std::string OpenFailure(const SWavFile& wav) {
       return "not a regular file (a directory or a device)";
     case SWavFile::Failure::NoAccess:
       if (wav.GetFailureErrno() == EWOULDBLOCK) return "the file is in use by another program";
-      return std::string("cannot open: ") + std::strerror(wav.GetFailureErrno());
+      return "cannot open: " + SErrorText(wav.GetFailureErrno());
     case SWavFile::Failure::Empty:
       return "empty file";
     case SWavFile::Failure::TooShort:
@@ -141,7 +143,7 @@ ConvertResult ConvertFile(const std::string& wavName, const ConvertOptions& o,
     f << NotesJson(*engine);
     f.close();
     if (!f) {
-      res.err.push_back(o.notesFile + ": cannot write the notes: " + std::strerror(errno));
+      res.err.push_back(o.notesFile + ": cannot write the notes: " + SErrorText(errno));
       return res;
     }
   }

@@ -34,7 +34,7 @@ QColor KeyColour(int pitch) {
 QRect ToRect(const roll::Box& b) { return QRect(b.left, b.top, b.Width(), b.Height()); }
 
 SSequence& Grid(SEngine& engine, int index) {
-  return *static_cast<SSequence*>(engine.GetEngineObject(index));
+  return EngineObjectAs<SSequence>(engine.GetEngineObject(index));
 }
 
 QFrame* MakePanel(QWidget* parent) {

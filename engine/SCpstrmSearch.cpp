@@ -21,9 +21,9 @@ SCpstrmSearch::SCpstrmSearch(SEngine& engine, int startFrame, int note, int bin,
       levels{level},
       bin(bin),
       row(-1),
-      fft(*static_cast<SFFT*>(engine.GetEngineObject(SEngine::kFFT))),
-      marks(*static_cast<SSequence*>(engine.GetEngineObject(SEngine::kMarks))),
-      pitches(*static_cast<SSequence*>(engine.GetEngineObject(SEngine::kPitches))),
+      fft(EngineObjectAs<SFFT>(engine.GetEngineObject(SEngine::kFFT))),
+      marks(EngineObjectAs<SSequence>(engine.GetEngineObject(SEngine::kMarks))),
+      pitches(EngineObjectAs<SSequence>(engine.GetEngineObject(SEngine::kPitches))),
       seam(engine.Seam()) {
   row = marks.ReserveRow();
 }

@@ -1,5 +1,7 @@
 #include "SStandardMidi.h"
 
+#include "SErrorText.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -225,7 +227,7 @@ bool SStandardMidi::Write(const std::string& fileName, int rows, int frames, int
   name.push_back('\0');
   const int fd = ::mkstemp(name.data());
   if (fd < 0) {
-    error = std::strerror(errno);
+    error = SErrorText(errno);
     return false;
   }
   // mkstemp makes the file 0600; give it the old file's mode, or the usual one.
@@ -242,14 +244,14 @@ bool SStandardMidi::Write(const std::string& fileName, int rows, int frames, int
     }
     done += static_cast<std::size_t>(n);
   }
-  if (!ok) error = std::strerror(errno ? errno : EIO);
+  if (!ok) error = SErrorText(errno ? errno : EIO);
   if (::close(fd) != 0 && ok) {
     ok = false;
-    error = std::strerror(errno);
+    error = SErrorText(errno);
   }
   if (ok && ::rename(name.data(), fileName.c_str()) != 0) {
     ok = false;
-    error = std::strerror(errno);
+    error = SErrorText(errno);
   }
   if (!ok) ::unlink(name.data());
   return ok;

@@ -11,26 +11,13 @@
 #include <cstring>
 #include <new>
 
+#include "SFileHandle.h"
+
 namespace {
 
 constexpr int kHeaderBytes = 36;      // RIFF header and the fixed part of the format chunk
 constexpr int kChunkHeaderBytes = 8;  // identifier and size
 constexpr std::size_t kReadBlock = 1 << 16;  // bytes per read of sample data
-
-// Closes the descriptor (and with it the lock) on every path out of Open.
-class FileHandle {
- public:
-  explicit FileHandle(int fd) : fd_(fd) {}
-  ~FileHandle() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // Reads exactly n bytes at the absolute position pos; false when the file ends first.
 bool ReadAt(int fd, std::int64_t pos, void* out, std::size_t n) {
@@ -61,7 +48,7 @@ void SWavFile::Release() {
   loaded = false;
 }
 
-std::int32_t SWavFile::Open(const std::string& fileName) {
+void SWavFile::Clear() {
   Release();
   riffSize = 0;
   std::memset(formType, 0, sizeof formType);
@@ -77,33 +64,51 @@ std::int32_t SWavFile::Open(const std::string& fileName) {
   padValue = 0;
   failure = Failure::None;
   failureErrno = 0;
+}
 
-  auto fail = [this](Failure why, std::int32_t result) {
-    failure = why;
-    return result;
-  };
+std::int32_t SWavFile::Fail(Failure why, std::int32_t result) {
+  failure = why;
+  return result;
+}
 
+std::int32_t SWavFile::Open(const std::string& fileName) {
+  Clear();
+  SFileHandle file;
+  std::int64_t fileSize = 0;
+  if (const std::int32_t r = OpenLocked(fileName, file, fileSize); r < 0) return r;
+  if (fileSize == 0) return Fail(Failure::Empty, kRefused);
+  std::int64_t dataStart = 0;
+  if (const std::int32_t r = ReadHeader(file.Get(), dataStart); r < 0) return r;
+  if (bitsPerSample != 16) return Fail(Failure::NotSixteenBit, kRefused);
+  if (dataSize < 0) return Fail(Failure::NegativeSize, kBadHeader);
+  return ReadSamples(file.Get(), fileSize, dataStart);
+}
+
+std::int32_t SWavFile::OpenLocked(const std::string& fileName, SFileHandle& file,
+                                  std::int64_t& fileSize) {
   // Non-blocking so that a FIFO or device named by mistake cannot hang the open.
-  FileHandle file(::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (file.get() < 0) {
+  file = SFileHandle(::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!file.IsOpen()) {
     failureErrno = errno;
-    return fail(errno == ENOENT || errno == ENOTDIR ? Failure::Missing : Failure::NoAccess,
+    return Fail(errno == ENOENT || errno == ENOTDIR ? Failure::Missing : Failure::NoAccess,
                 kCannotOpen);
   }
   struct stat st {};
-  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    return fail(Failure::NotAFile, kCannotOpen);
+  if (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    return Fail(Failure::NotAFile, kCannotOpen);
   }
   // No sharing: a file that another holder has locked is refused.
-  if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+  if (::flock(file.Get(), LOCK_EX | LOCK_NB) != 0) {
     failureErrno = errno;
-    return fail(Failure::NoAccess, kCannotOpen);
+    return Fail(Failure::NoAccess, kCannotOpen);
   }
-  const std::int64_t fileSize = st.st_size;
-  if (fileSize == 0) return fail(Failure::Empty, kRefused);
+  fileSize = st.st_size;
+  return kLoaded;
+}
 
+std::int32_t SWavFile::ReadHeader(int fd, std::int64_t& dataStart) {
   unsigned char h[kHeaderBytes];
-  if (!ReadAt(file.get(), 0, h, sizeof h)) return fail(Failure::TooShort, kRefused);
+  if (!ReadAt(fd, 0, h, sizeof h)) return Fail(Failure::TooShort, kRefused);
   riffSize = U32(h + 4);
   std::memcpy(formType, h + 8, 4);
   fmtSize = static_cast<std::int32_t>(U32(h + 16));
@@ -113,24 +118,24 @@ std::int32_t SWavFile::Open(const std::string& fileName) {
   bytesPerSec = U32(h + 28);
   bitsPerSample = S16(h + 34);
   if (std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WAVE", 4) != 0) {
-    return fail(Failure::NotWave, kRefused);
+    return Fail(Failure::NotWave, kRefused);
   }
 
   // Chunk walk: the chunk after the format chunk is the data chunk unless it is a
   // foreign one, which is skipped once. No pad byte after odd sizes.
   std::int64_t p = 20 + static_cast<std::int64_t>(fmtSize);
   unsigned char ch[kChunkHeaderBytes];
-  if (p < 0 || !ReadAt(file.get(), p, ch, sizeof ch)) return fail(Failure::TooShort, kRefused);
+  if (p < 0 || !ReadAt(fd, p, ch, sizeof ch)) return Fail(Failure::TooShort, kRefused);
   if (std::memcmp(ch, "data", 4) != 0) {
     p = p + kChunkHeaderBytes + static_cast<std::int64_t>(U32(ch + 4));
-    if (!ReadAt(file.get(), p, ch, sizeof ch)) return fail(Failure::TooShort, kRefused);
+    if (!ReadAt(fd, p, ch, sizeof ch)) return Fail(Failure::TooShort, kRefused);
   }
   dataSize = static_cast<std::int32_t>(U32(ch + 4));
-  const std::int64_t dataStart = p + kChunkHeaderBytes;
+  dataStart = p + kChunkHeaderBytes;
+  return kLoaded;
+}
 
-  if (bitsPerSample != 16) return fail(Failure::NotSixteenBit, kRefused);
-  if (dataSize < 0) return fail(Failure::NegativeSize, kBadHeader);
-
+std::int32_t SWavFile::ReadSamples(int fd, std::int64_t fileSize, std::int64_t dataStart) {
   const bool stereo = channels == 2;
   const int perFrame = stereo ? 2 : 1;  // 16-bit values per sample frame
   sampleCount = stereo ? dataSize / 4 : dataSize / 2;
@@ -146,7 +151,7 @@ std::int32_t SWavFile::Open(const std::string& fileName) {
     Release();
     sampleCount = 0;
     storedCount = 0;
-    return fail(Failure::NoMemory, kNoMemory);
+    return Fail(Failure::NoMemory, kNoMemory);
   }
 
   std::vector<unsigned char> block(std::min<std::size_t>(kReadBlock, values * 2 + 2));
@@ -154,7 +159,7 @@ std::int32_t SWavFile::Open(const std::string& fileName) {
   std::int16_t last = 0;
   while (done < values) {
     const std::int64_t n = std::min<std::int64_t>(values - done, block.size() / 2);
-    if (!ReadAt(file.get(), dataStart + done * 2, block.data(), static_cast<std::size_t>(n * 2))) {
+    if (!ReadAt(fd, dataStart + done * 2, block.data(), static_cast<std::size_t>(n * 2))) {
       break;  // the file shrank while it was read: pad from here
     }
     // Blocks hold whole sample frames (an even count of values), except a last one

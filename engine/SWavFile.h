@@ -6,6 +6,8 @@
 
 #include "SEngineObject.h"
 
+class SFileHandle;
+
 // Read-only view of the first channel's samples, 16-bit values widened where they
 // are read. A file that ends before its data size is padded with the last value
 // read; the padding is not stored, so a header that claims gigabytes costs no memory
@@ -70,6 +72,12 @@ class SWavFile : public SEngineObject {
 
  private:
   void Release();
+  void Clear();
+  std::int32_t Fail(Failure why, std::int32_t result);
+  // The steps of Open, each returning a negative result of Open on failure.
+  std::int32_t OpenLocked(const std::string& fileName, SFileHandle& file, std::int64_t& fileSize);
+  std::int32_t ReadHeader(int fd, std::int64_t& dataStart);
+  std::int32_t ReadSamples(int fd, std::int64_t fileSize, std::int64_t dataStart);
 
   std::uint32_t riffSize = 0;
   char formType[5] = {0, 0, 0, 0, 0};
