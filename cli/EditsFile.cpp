@@ -1,5 +1,7 @@
 #include "EditsFile.h"
 
+#include "SErrorText.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -85,7 +87,7 @@ std::optional<std::vector<SGesture>> ParseEdits(const std::string& text, std::st
 std::optional<std::vector<SGesture>> ReadEdits(const std::string& path, std::string& error) {
   std::ifstream f(path, std::ios::binary);
   if (!f) {
-    error = std::string("cannot read: ") + std::strerror(errno);
+    error = "cannot read: " + SErrorText(errno);
     return std::nullopt;
   }
   std::stringstream text;

@@ -25,7 +25,7 @@ SCpstrmSearch::SCpstrmSearch(SEngine& engine, int startFrame, int note, int bin,
       marks(EngineObjectAs<SSequence>(engine.GetEngineObject(SEngine::kMarks))),
       pitches(EngineObjectAs<SSequence>(engine.GetEngineObject(SEngine::kPitches))),
       seam(engine.Seam()) {
-  row = marks.ReserveRow();
+  row = static_cast<int>(marks.ReserveRow());  // a row, or -1 when every row is in use
 }
 
 SCpstrmSearch::~SCpstrmSearch() {
@@ -43,19 +43,18 @@ bool SCpstrmSearch::Follow() {
   const double peak = fft.GetCepstrum()[fft.QuefrencyOfNote(note)];
   if (initialPeak * seam.GetCPRatio() > peak) return false;
   const int frameLevel = fft.GetLevel();
-  bool result;
-  if (levels[0] * seam.GetDBRatio() >= level) {
-    result = false;
-  } else if (frameLevel - previousFrameLevel > kAttackJump && level > levels[length - 1] &&
-             length > kAttackMinLength) {
-    result = false;
-  } else {
+  // The track ends when its level falls to the dB share of its first frame, or at a
+  // new attack (a jump of the frame's level above a louder bin) once it is long enough.
+  const bool fallen = levels[0] * seam.GetDBRatio() >= level;
+  const bool attack = frameLevel - previousFrameLevel > kAttackJump &&
+                      level > levels[length - 1] && length > kAttackMinLength;
+  const bool goesOn = !fallen && !attack;
+  if (goesOn) {
     levels.push_back(level);
     ++length;
-    result = true;
   }
   previousFrameLevel = frameLevel;
-  return result;
+  return goesOn;
 }
 
 bool SList::IsTracked(int note) const {

@@ -27,7 +27,7 @@ std::int32_t TruncToInt(double v) {
 
 [[noreturn]] void OutOfMemory() {
   std::fputs("\nOut of memory error.\n", stderr);
-  std::exit(1);
+  std::exit(1);  // NOLINT(concurrency-mt-unsafe): the process ends here, by design
 }
 
 // One butterfly as the transform defines it: the twiddle multiplies the upper input.
