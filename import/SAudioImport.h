@@ -1,0 +1,143 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ImportConstants.h"
+#include "SSourceFormat.h"
+
+struct sf_private_tag;
+
+// Reads any file libsndfile decodes (WAV of every sample width and float, WAV
+// extensible, AIFF, FLAC, Ogg Vorbis, Opus, MP3, and the rarer containers it knows)
+// and turns it into what the engine's WAV reader hands on: the first channel as
+// 16-bit values at 44100 samples per second, rounded and clipped without dither, so
+// the same file always gives the same samples. Other rates go through SResampler.
+//
+// Decoding is streamed in blocks, on a thread of its own (SDecodeAhead) while the
+// calling thread resamples and rounds. The only large allocation is the output,
+// reserved once from the header's frame count when the file's size makes that count
+// plausible, and otherwise grown as samples really arrive: a header's claim never
+// allocates more than the file can hold.
+//
+// Not thread-safe; one importer per thread. Importers on different threads are
+// independent.
+class SAudioImport {
+ public:
+  // Results of Open and Read.
+  static constexpr std::int32_t kImported = 1;
+  static constexpr std::int32_t kCannotOpen = -1;  // Missing, NotAFile, NoAccess
+  static constexpr std::int32_t kNoMemory = -2;
+  static constexpr std::int32_t kRefused = -3;  // Empty, Unsupported, MpegFour,
+                                                // Malformed, BadEncoding, BadRate
+  static constexpr std::int32_t kNoAudio = -4;
+  static constexpr std::int32_t kDecodeError = -5;  // DecodeError, Resampler
+  static constexpr std::int32_t kTooLong = -6;
+
+  // Why the last Open or Read failed.
+  enum class Failure {
+    None,
+    Missing,      // no such file
+    NotAFile,     // a directory, a device, a pipe
+    NoAccess,     // permission denied, or locked by another program
+    Empty,        // zero bytes
+    Unsupported,  // no container libsndfile reads
+    MpegFour,     // AAC or MP4/M4A audio, which libsndfile does not read
+    Malformed,    // a known container whose header is damaged or incomplete
+    BadEncoding,  // a known container holding an encoding libsndfile does not decode
+    BadRate,      // sample rate outside 1000..768000 Hz, or no channels
+    NoAudio,      // no sample frames
+    DecodeError,  // the audio stops decoding part-way (damaged or truncated)
+    Resampler,    // the resampler failed
+    TooLong,      // more than 2^31 - 1 samples at 44100 Hz
+    NoMemory,
+  };
+
+  // The formats named to the user when a file is refused.
+  static constexpr const char* kSupportedFormats =
+      "WAV (8, 16, 24 and 32-bit PCM, 32 and 64-bit float, extensible), AIFF, FLAC, "
+      "Ogg Vorbis, Opus, MP3";
+  // File-name patterns of those formats, for open dialogs.
+  static constexpr const char* kFilePatterns =
+      "*.wav *.wave *.aif *.aiff *.aifc *.flac *.ogg *.oga *.opus *.mp3";
+
+  SAudioImport();
+  ~SAudioImport();
+  SAudioImport(const SAudioImport&) = delete;
+  SAudioImport& operator=(const SAudioImport&) = delete;
+
+  // Opens the file and reads its header into GetSourceFormat (frames as the header
+  // says). The file stays open, locked for exclusive use, until Read or the next Open.
+  // Returns kImported when it can be decoded, otherwise kCannotOpen, kRefused or
+  // kTooLong (a header whose length the file's size confirms).
+  std::int32_t Open(const std::string& fileName);
+  // Decodes the opened file whole into GetSamples and closes it; GetSourceFormat's
+  // frames becomes the decoded count. onSamples, when given, is called on this thread
+  // after each block with the count of samples now in GetSamples: those never change
+  // afterwards, so a caller may analyse them while the rest is decoded (the vector may
+  // still move; index it, do not keep pointers). A failure later withdraws them all;
+  // an exception from onSamples abandons the import and passes on. Returns kImported,
+  // kNoAudio, kDecodeError, kTooLong or kNoMemory; kRefused when no file is open (a
+  // failed Open's failure stays). Samples are empty on failure.
+  std::int32_t Read(const std::function<void(std::size_t)>& onSamples = {});
+  // Open and then Read.
+  std::int32_t Import(const std::string& fileName,
+                      const std::function<void(std::size_t)>& onSamples = {});
+
+  const SSourceFormat& GetSourceFormat() const { return format; }
+  // The first channel at 44100 Hz, valid until the next Open or TakeSamples.
+  const std::vector<std::int16_t>& GetSamples() const { return samples; }
+  std::vector<std::int16_t> TakeSamples() { return std::move(samples); }
+  // True when the source rate was not 44100 Hz.
+  bool WasResampled() const {
+    return format.sampleRate != zuroka::kImportRate && format.sampleRate > 0;
+  }
+
+  Failure GetFailure() const { return failure; }
+  // The failure in English, without the file name, e.g. "the file is empty", or for
+  // Unsupported "not an audio format that can be read; supported formats: WAV ...".
+  // Empty when the last operation succeeded.
+  std::string GetFailureText() const;
+
+ private:
+  // Owns a file descriptor; closing it releases the lock.
+  class Descriptor {
+   public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() { Reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    Descriptor& operator=(Descriptor&& o) noexcept {
+      if (this != &o) {
+        Reset();
+        fd_ = o.fd_;
+        o.fd_ = -1;
+      }
+      return *this;
+    }
+    int get() const { return fd_; }
+    void Reset();
+
+   private:
+    int fd_ = -1;
+  };
+  struct SndfileCloser {
+    void operator()(sf_private_tag* f) const;
+  };
+  void Close();
+  std::int32_t Fail(Failure why, std::int32_t result, std::string detail = {});
+  std::int32_t Decode(const std::function<void(std::size_t)>& onSamples);
+
+  Descriptor file;                                         // holds the lock
+  std::unique_ptr<sf_private_tag, SndfileCloser> sndfile;  // reads through file
+  std::int64_t fileSize = 0;                               // bytes
+  SSourceFormat format;
+  std::vector<std::int16_t> samples;
+  Failure failure = Failure::None;
+  std::string failureDetail;  // the decoder's or the system's own words, or empty
+};
