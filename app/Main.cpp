@@ -88,6 +88,13 @@ QAction* AddCommand(QMenu* menu, const QString& caption, int shortcutKey, bool e
   return action;
 }
 
+// The timing of the MIDI file: with the item on, every note at the recording's time
+// and the tempo control setting only the bar lines.
+SStandardMidi::Timing TimingOf(const QAction* recordingTiming) {
+  return recordingTiming->isChecked() ? SStandardMidi::Timing::Recording
+                                      : SStandardMidi::Timing::Default;
+}
+
 QString ImagePath(const char* name) {
   return QStringLiteral(":/zuroka/images/%1.svg").arg(QString::fromLatin1(name));
 }
@@ -153,6 +160,8 @@ void TMForm::CreateMenus() {
   MMOption = bar->addMenu(text::kOptionMenu);
   MIParam = AddCommand(MMOption, text::kParam, 0, true);
   MIInfo = AddCommand(MMOption, text::kInfo, 0, true);
+  MIRecordingTiming = AddCommand(MMOption, text::kRecordingTiming, 0, true);
+  MIRecordingTiming->setCheckable(true);
 
   MMWindow = bar->addMenu(text::kWindowMenu);
   MITile = MMWindow->addMenu(text::kTile);
@@ -354,6 +363,7 @@ void TMForm::MIConvertClick() {
   SEngine& e = *engine;
   SConvertRequest request;
   request.midiFileName = ReplaceExt(QFile::encodeName(odFileName).toStdString(), "mid");
+  request.timing = TimingOf(MIRecordingTiming);
   SConvertHooks& hooks = request.hooks;
   // No events are processed until the run ends: each control is repainted here.
   hooks.onStart = [this](int frames) {
@@ -403,7 +413,7 @@ void TMForm::MIConvertClick() {
 void TMForm::MIRemakeClick() {
   SEngine& e = *engine;
   if (MidiFileExists()) ClosePlayerBeforeRewrite();
-  if (!e.Remake(UDTempo->value())) {
+  if (!e.Remake(UDTempo->value(), TimingOf(MIRecordingTiming))) {
     ShowWriteError();
     return;
   }

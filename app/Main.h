@@ -116,6 +116,7 @@ class TMForm : public QMainWindow, public SEngineSeam {
   QMenu* MMOption;
   QAction* MIParam;
   QAction* MIInfo;
+  QAction* MIRecordingTiming;  // checkable, off at start: write the recording's timing
   QMenu* MMWindow;
   QMenu* MITile;
   QAction* MSIVert;

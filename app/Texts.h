@@ -20,6 +20,7 @@ inline const QString kRemake = QStringLiteral("MIDIデータを作り直す(&R)"
 inline const QString kOptionMenu = QStringLiteral("オプション(&O)");
 inline const QString kParam = QStringLiteral("パラメータ変更(&P)");
 inline const QString kInfo = QStringLiteral("ファイル情報表示(&I)");
+inline const QString kRecordingTiming = QStringLiteral("録音と同じタイミングで書き出す(&T)");
 inline const QString kWindowMenu = QStringLiteral("ウィンドウ(&W)");
 inline const QString kTile = QStringLiteral("整列");
 inline const QString kTileVertical = QStringLiteral("縦方向");

@@ -16,6 +16,7 @@ struct ConvertOptions {
   int dbPercent = 70;   // 30..100
   int border = 3;       // 1..100
   std::optional<int> tempo;  // bpm 10..240; the clamped estimate when absent
+  // Recording for --timing exact: at `tempo`, or at the clamped estimate without it.
   SStandardMidi::Timing timing = SStandardMidi::Timing::Default;
   std::string output;      // MIDI file; beside the WAV when empty
   std::string notesFile;   // JSON list of notes; none when empty

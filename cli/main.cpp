@@ -120,13 +120,11 @@ int main(int argc, char** argv) {
   auto* tempoOpt = app.add_option("--tempo", tempo, "tempo to write, 10..240 (default: the estimate, clamped to 10..240)")
                        ->check(CLI::Range(zuroka::kMinTempo, zuroka::kMaxTempo))
                        ->option_text("BPM");
-  auto* timingOpt =
-      app.add_option("--timing", timing,
-                     "exact: keep the recording's timing (a Set Tempo event that makes one frame "
-                     "last exactly 1024/44100 s, tick fractions carried)")
-          ->check(CLI::IsMember({"exact"}))
-          ->option_text("exact");
-  timingOpt->excludes(tempoOpt);
+  app.add_option("--timing", timing,
+                 "exact: every note at the recording's time (within 1 ms, 3840 ticks per "
+                 "quarter note) whatever the tempo; the tempo then sets only the bar lines")
+      ->check(CLI::IsMember({"exact"}))
+      ->option_text("exact");
   app.add_option("--notes", o.notesFile, "also write the notes as JSON (one input only)")
       ->option_text("FILE");
   std::string editsFile;
@@ -163,7 +161,7 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? 0 : 2;
   }
   if (*tempoOpt) o.tempo = tempo;
-  if (timing == "exact") o.timing = SStandardMidi::Timing::Exact;
+  if (timing == "exact") o.timing = SStandardMidi::Timing::Recording;
 
   const std::size_t n = inputs.size();
   Progress progress(!quiet && !o.infoOnly && ::isatty(STDERR_FILENO), n);

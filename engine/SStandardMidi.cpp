@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <numeric>
 
 #include "EngineConstants.h"
 #include "SSequence.h"
@@ -24,6 +25,17 @@ constexpr float kSixty = 60.0f;
 constexpr float kHalf = 0.5f;
 constexpr float kTicks = 480.0f;
 constexpr double kTolerance = 0.1;  // a note value matches within 10 %
+
+// Recording timing: tick = frame * kHop * division * 1e6 / (kSampleRate * us), as the
+// reduced fraction kTickNumerator / (kTickRate * us).
+constexpr std::int64_t kTickProduct =
+    std::int64_t{zuroka::kHop} * SStandardMidi::kRecordingDivision * 1000000;
+constexpr std::int64_t kTickGcd = std::gcd(kTickProduct, std::int64_t{zuroka::kSampleRate});
+constexpr std::int64_t kTickNumerator = kTickProduct / kTickGcd;
+constexpr std::int64_t kTickRate = zuroka::kSampleRate / kTickGcd;
+// A zero-length text event: it means nothing and carries the rest of a silence
+// longer than one delta time can say.
+constexpr std::uint8_t kFiller[3] = {0xFF, 0x01, 0x00};
 
 // A frame lasts 1024/44100 s; in microseconds per quarter note at a given step.
 int ExactMicrosPerQuarter(double ticksPerFrame) {
@@ -117,6 +129,15 @@ std::uint8_t SStandardMidi::ComputeTempo(double x, int n) {
   return t;
 }
 
+std::int64_t SStandardMidi::RecordingTick(int frame, int microsPerQuarter) {
+  // frame * n / d rounded half up; n = q * d + r keeps every product within 64 bits
+  // for any frame of an int and any 24-bit tempo.
+  const std::int64_t d = kTickRate * microsPerQuarter;
+  const std::int64_t q = kTickNumerator / d;
+  const std::int64_t r = kTickNumerator % d;
+  return frame * q + (frame * r + d / 2) / d;
+}
+
 int SStandardMidi::WriteDeltaTime(std::vector<std::uint8_t>& out, std::int64_t ticks) {
   if (ticks < 0) ticks = 0;
   if (ticks > kMaxDelta) ticks = kMaxDelta;
@@ -159,7 +180,13 @@ int SStandardMidi::WriteTrackLength(std::vector<std::uint8_t>& out, std::size_t 
 std::vector<std::uint8_t> SStandardMidi::Build(int rows, int frames, int bpm,
                                                Timing timing) const {
   if (!tempoComputed) return {};
+  const bool recording = timing == Timing::Recording;
+  if (recording) bpm = std::clamp(bpm, zuroka::kMinTempo, zuroka::kMaxTempo);
   std::vector<std::uint8_t> out(header.begin(), header.end());
+  if (recording) {
+    out[12] = static_cast<std::uint8_t>(kRecordingDivision >> 8);
+    out[13] = static_cast<std::uint8_t>(kRecordingDivision & 0xFF);
+  }
   out.insert(out.end(), trackHeader.begin(), trackHeader.begin() + 4);
   const std::size_t lengthAt = out.size();
   out.insert(out.end(), 4, 0);
@@ -182,7 +209,8 @@ std::vector<std::uint8_t> SStandardMidi::Build(int rows, int frames, int bpm,
   rows = std::min(rows, std::min(marks.GetRows(), pitches.GetRows()));
   frames = std::min(frames, std::min(marks.GetFrames(), pitches.GetFrames()));
   double accumulator = 0.0;
-  std::int64_t lastTick = 0;  // exact timing: absolute tick of the last event
+  std::int64_t lastTick = 0;  // exact and recording timing: absolute tick of the last event
+  const int microsPerQuarter = recording ? 60000000 / bpm : 0;
   for (int i = 0; i < frames; ++i) {
     for (int r = 0; r < rows; ++r) {
       const std::uint8_t mark = marks.Row(r)[i];
@@ -195,6 +223,17 @@ std::vector<std::uint8_t> SStandardMidi::Build(int rows, int frames, int bpm,
         const auto tick = static_cast<std::int64_t>(i * ticksPerFrame);
         delta = tick - lastTick;
         lastTick = tick;
+      } else if (recording) {
+        const std::int64_t tick = RecordingTick(i, microsPerQuarter);
+        delta = tick - lastTick;
+        lastTick = tick;
+        // Clamping the delta would put this event and every later one early.
+        while (delta > kMaxDelta) {
+          trackLength += WriteDeltaTime(out, kMaxDelta);
+          out.insert(out.end(), kFiller, kFiller + 3);
+          trackLength += 3;
+          delta -= kMaxDelta;
+        }
       } else {
         delta = static_cast<std::int64_t>(accumulator);
         accumulator = 0.0;

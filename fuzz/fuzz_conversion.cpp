@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(run.Succeeded());
   FUZZ_CHECK(!SNoteEdit::FindMalformedCell(engine.marks, engine.pitches));
   FUZZ_CHECK(seam.messages == 0);
-  for (auto timing : {SStandardMidi::Timing::Default, SStandardMidi::Timing::Exact}) {
+  for (auto timing : {SStandardMidi::Timing::Default, SStandardMidi::Timing::Exact,
+                      SStandardMidi::Timing::Recording}) {
     const auto bytes =
         engine.midi.Build(engine.marks.GetMaxRow() + 1, run.frames, run.tempo, timing);
     try {

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -57,6 +58,12 @@ std::string Melody(const TempDir& dir, const std::string& name, double seconds =
   const std::string path = dir / name;
   zuroka::WriteWav(path, zuroka::SynthesizeMelody(zuroka::ExampleTune(seconds)));
   return path;
+}
+
+// The Set Tempo line of a dump.
+std::string TempoLine(const std::string& dump) {
+  std::smatch m;
+  return std::regex_search(dump, m, std::regex("tempo [0-9]+ us")) ? m.str() : std::string();
 }
 
 struct TableRow {
@@ -239,7 +246,7 @@ TEST(Converter, UsageErrors) {
            {"--db", "101", wav},
            {"--border", "0", wav},
            {"--tempo", "300", wav},
-           {"--tempo", "100", "--timing", "exact", wav},
+           {"--tempo", "5", "--timing", "exact", wav},
            {"--timing", "loose", wav},
            {"-o", dir / "x.mid", wav, wav},
            {"-j", "0", wav},
@@ -269,21 +276,9 @@ TEST(Converter, TempoTimingAndOptions) {
   // The same events at the same ticks, only the tempo differs.
   EXPECT_EQ(plain.substr(plain.find("sysex")), fast.substr(fast.find("sysex")));
   EXPECT_NE(plain, exact);
-  // The recording's timing: the last event's tick, at the written tempo, is its time.
-  const RunResult notes = Convert({wav, "-o", dir / "e2.mid", "--timing", "exact", "--notes", dir / "n.json"}, dir);
-  ASSERT_EQ(notes.status, 0);
-  std::smatch m;
-  ASSERT_TRUE(std::regex_search(exact, m, std::regex("tempo ([0-9]+) us")));
-  const double usPerTick = std::stod(m[1]) / 480;
-  const auto json = nlohmann::json::parse(std::ifstream(dir / "n.json"));
-  int lastEnd = 0;
-  for (const auto& n : json) lastEnd = std::max(lastEnd, n["end"].get<int>());
-  std::regex offs(R"(@([0-9]+) off)");
-  long lastTick = 0;
-  for (auto it = std::sregex_iterator(exact.begin(), exact.end(), offs); it != std::sregex_iterator(); ++it) {
-    lastTick = std::max(lastTick, std::stol((*it)[1]));
-  }
-  EXPECT_NEAR(lastTick * usPerTick / 1e6, lastEnd * 1024 / 44100.0, 0.002);
+  // Without --tempo, the recording timing at the estimated tempo that the plain file says.
+  EXPECT_EQ(TempoLine(exact), TempoLine(plain));
+  EXPECT_NE(exact.find("division 3840"), std::string::npos);
 
   // Options reach the engine: a higher border drops more notes.
   const RunResult few = Convert({wav, "-o", dir / "b.mid", "--border", "40"}, dir);
@@ -295,6 +290,50 @@ TEST(Converter, TempoTimingAndOptions) {
   EXPECT_EQ(info.status, 0);
   EXPECT_NE(info.out.find("FileType : WAVEfile\nChannel : 1\nSamplesPerSec : 44100\n"), std::string::npos);
   EXPECT_FALSE(fs::exists(dir / "t.mid"));
+}
+
+TEST(Converter, ExactTimingPutsEveryNoteAtItsRecordedTimeAtAnyTempo) {
+  TempDir dir;
+  const std::string wav = Melody(dir, "x.wav", 6);
+  for (const std::string tempo : {"", "10", "97", "240"}) {
+    SCOPED_TRACE(tempo);
+    std::vector<std::string> args = {wav,           "-o",       dir / "x.mid", "--notes",
+                                     dir / "n.json", "--timing", "exact"};
+    if (!tempo.empty()) args.insert(args.end(), {"--tempo", tempo});
+    const RunResult r = Convert(args, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto file = ReadBytes(dir / "x.mid");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex("tempo ([0-9]+) bpm")));
+    if (!tempo.empty()) {
+      EXPECT_EQ(m[1], tempo);
+    }
+    EXPECT_NE(DumpMidi(file).find("tempo " + std::to_string(60000000 / std::stoi(m[1])) + " us"),
+              std::string::npos);
+
+    // The notes' frames, in the file's order: frame by frame, rows in order.
+    struct Want {
+      int frame, row;
+      bool on;
+      int key;
+    };
+    std::vector<Want> want;
+    for (const auto& n : nlohmann::json::parse(std::ifstream(dir / "n.json"))) {
+      want.push_back({n["start"], n["row"], true, n["note"]});
+      want.push_back({n["end"], n["row"], false, n["note"]});
+    }
+    std::sort(want.begin(), want.end(), [](const Want& a, const Want& b) {
+      return a.frame != b.frame ? a.frame < b.frame : a.row < b.row;
+    });
+    const std::vector<TimedNote> got = NoteTimes(file);
+    ASSERT_EQ(got.size(), want.size());
+    ASSERT_GT(got.size(), 10u);
+    for (std::size_t k = 0; k < got.size(); ++k) {
+      EXPECT_EQ(got[k].on, want[k].on) << k;
+      EXPECT_EQ(got[k].key, want[k].key) << k;
+      EXPECT_NEAR(got[k].seconds, want[k].frame * 1024 / 44100.0, 0.001) << k;
+    }
+  }
 }
 
 TEST(Converter, ScriptedEditsApplyInOrderBeforeTheFileIsWritten) {

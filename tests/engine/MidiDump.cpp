@@ -1,5 +1,6 @@
 #include "MidiDump.h"
 
+#include <cstdio>
 #include <map>
 #include <sstream>
 #include <stdexcept>
@@ -104,4 +105,41 @@ std::string DumpMidi(const std::vector<std::uint8_t>& bytes) {
     if (c != 0) throw std::runtime_error("Note On without Note Off, key " + std::to_string(k % 128));
   }
   return out.str();
+}
+
+std::vector<TimedNote> NoteTimes(const std::vector<std::uint8_t>& bytes) {
+  std::istringstream dump(DumpMidi(bytes));
+  std::string line;
+  std::getline(dump, line);
+  unsigned division = 0;
+  if (std::sscanf(line.c_str(), "format %*u, tracks %*u, division %u", &division) != 1 ||
+      division == 0 || division > 0x7FFF) {
+    throw std::runtime_error("no tick division: " + line);
+  }
+  // Whole microseconds times ticks, kept as an integer so that nothing rounds on the way.
+  std::uint64_t baseTick = 0;
+  std::uint64_t baseMicrosTimesDivision = 0;
+  std::uint64_t micros = 500000;
+  std::vector<TimedNote> notes;
+  while (std::getline(dump, line)) {
+    unsigned long long tick = 0;
+    int used = 0;
+    if (std::sscanf(line.c_str(), "+%*u @%llu %n", &tick, &used) != 1) {
+      throw std::runtime_error("unreadable line: " + line);
+    }
+    const std::string what = line.substr(static_cast<std::size_t>(used));
+    const std::uint64_t at = baseMicrosTimesDivision + (tick - baseTick) * micros;
+    unsigned long value = 0;
+    int key = 0;
+    if (std::sscanf(what.c_str(), "meta 51 tempo %lu us", &value) == 1) {
+      baseMicrosTimesDivision = at;
+      baseTick = tick;
+      micros = value;
+    } else if (std::sscanf(what.c_str(), "on ch%*d key %d", &key) == 1) {
+      notes.push_back({static_cast<double>(at) / division / 1e6, true, key});
+    } else if (std::sscanf(what.c_str(), "off ch%*d key %d", &key) == 1) {
+      notes.push_back({static_cast<double>(at) / division / 1e6, false, key});
+    }
+  }
+  return notes;
 }

@@ -9,7 +9,9 @@
 #include <cmath>
 #include <filesystem>
 
+#include "ExampleMelody.h"
 #include "MidiDump.h"
+#include "SEngine.h"
 #include "SSequence.h"
 #include "SStandardMidi.h"
 #include "TestFiles.h"
@@ -20,12 +22,22 @@ using Bytes = std::vector<std::uint8_t>;
 
 double Seconds(int n) { return ((n - 1) * 1024 + 2048) / 44100.0; }
 
+// Microseconds per quarter note of the first Set Tempo event; -1 without one.
+long TempoOf(const std::vector<std::uint8_t>& file) {
+  for (std::size_t i = 0; i + 5 < file.size(); ++i) {
+    if (file[i] == 0xFF && file[i + 1] == 0x51 && file[i + 2] == 0x03) {
+      return file[i + 3] << 16 | file[i + 4] << 8 | file[i + 5];
+    }
+  }
+  return -1;
+}
+
 struct Grids {
   SSequence marks, pitches;
   SStandardMidi midi{marks, pitches};
-  explicit Grids(int frames) {
-    marks.Init(40, frames);
-    pitches.Init(40, frames);
+  explicit Grids(int frames, int rows = 40) {
+    marks.Init(rows, frames);
+    pitches.Init(rows, frames);
   }
   void Note(int row, int a, int b, int note) {
     marks.SetSequence(row, a, 9);
@@ -147,6 +159,137 @@ TEST(SStandardMidi, FractionsAreDroppedByDefaultAndCarriedWhenExact) {
   const long us = std::lround(1e6 * 1024 / 44100 * 480 / tpf);
   const std::string tempo = "tempo " + std::to_string(us) + " us";
   EXPECT_NE(exact.find(tempo), std::string::npos) << exact;
+}
+
+constexpr double kFrameSeconds = 1024 / 44100.0;
+constexpr double kAllowedError = 0.001;  // s: every event within 1 ms of its frame
+const int kTestedTempos[] = {10, 60, 97, 240};
+
+// The grid's events as the file must hold them: frame by frame, rows in order.
+struct GridEvent {
+  int frame;
+  bool on;
+  int key;
+};
+std::vector<GridEvent> GridEvents(const SSequence& marks, const SSequence& pitches, int rows) {
+  std::vector<GridEvent> events;
+  for (int f = 0; f < marks.GetFrames(); ++f) {
+    for (int r = 0; r < rows; ++r) {
+      const int m = marks.Row(r)[f];
+      if (m == 9 || m == 8) events.push_back({f, m == 9, pitches.Row(r)[f]});
+    }
+  }
+  return events;
+}
+
+// The largest gap, in seconds, between an event's time in the file (read back from
+// its ticks, division and Set Tempo) and its frame's real time; fails when the file
+// does not hold exactly the grid's events in order.
+double LargestTimingError(const Bytes& file, const std::vector<GridEvent>& want) {
+  const std::vector<TimedNote> got = NoteTimes(file);
+  EXPECT_EQ(got.size(), want.size());
+  double largest = 0;
+  for (std::size_t k = 0; k < std::min(got.size(), want.size()); ++k) {
+    EXPECT_EQ(got[k].on, want[k].on) << "event " << k;
+    EXPECT_EQ(got[k].key, want[k].key) << "event " << k;
+    largest = std::max(largest, std::fabs(got[k].seconds - want[k].frame * kFrameSeconds));
+  }
+  return largest;
+}
+
+// Notes of 3 to 60 frames with gaps of up to 40 on four rows over three hours,
+// overlapping across rows, and one silence of twenty minutes.
+void FillThreeHours(Grids& g, int frames) {
+  std::uint32_t seed = 12345;
+  auto next = [&seed](int n) {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(n));
+  };
+  const int silenceFrom = frames / 2, silenceTo = silenceFrom + 20 * 60 * 44100 / 1024;
+  for (int row = 0; row < 4; ++row) {
+    int f = row * 7;
+    while (true) {
+      const int length = 3 + next(58);
+      if (f + length >= frames) break;
+      if (f + length < silenceFrom || f > silenceTo) {
+        g.Note(row, f, f + length, 40 + row * 10 + next(10));
+      }
+      f += length + 1 + next(40);
+    }
+  }
+  g.Note(0, frames - 10, frames - 1, 90);  // the last frame of the three hours
+}
+
+TEST(SStandardMidi, RecordingTimingPutsEveryEventAtItsFramesTime) {
+  // A melody as the engine transcribes it, and a three-hour grid.
+  SFixedSeam seam;
+  SEngine engine(seam);
+  TempDir dir;
+  const std::vector<zuroka::MelodyNote> tune = {{60, 0.61}, {0, 0.13}, {64, 0.37}, {67, 1.3},
+                                                {0, 0.05}, {72, 0.29}, {71, 0.83}, {0, 0.4},
+                                                {65, 2.1},  {62, 0.21}, {0, 0.3}};
+  ASSERT_TRUE(zuroka::WriteWav(dir / "m.wav", zuroka::SynthesizeMelody(tune)));
+  ASSERT_EQ(engine.wavFile.Open(dir / "m.wav"), 1);
+  SConvertRequest request;
+  request.midiFileName = dir / "m.mid";
+  request.write = false;
+  const SConversion run = engine.Convert(request);
+  ASSERT_GT(run.notes, 5);
+  const int melodyRows = engine.marks.GetMaxRow() + 1;
+  const auto melody = GridEvents(engine.marks, engine.pitches, melodyRows);
+
+  const int frames = static_cast<int>(3LL * 3600 * 44100 / 1024);
+  Grids g(frames, 4);
+  FillThreeHours(g, frames);
+  const auto threeHours = GridEvents(g.marks, g.pitches, 4);
+  ASSERT_GT(threeHours.size(), 40000u);
+  ASSERT_EQ(threeHours.back().frame, frames - 1);
+  g.midi.ComputeTempo(Seconds(20), 20);
+
+  for (const int t : kTestedTempos) {
+    SCOPED_TRACE(t);
+    const Bytes m = engine.midi.Build(melodyRows, run.frames, t, SStandardMidi::Timing::Recording);
+    const Bytes h = g.midi.Build(4, frames, t, SStandardMidi::Timing::Recording);
+    const double melodyError = LargestTimingError(m, melody);
+    const double longError = LargestTimingError(h, threeHours);
+    EXPECT_LE(melodyError, kAllowedError);
+    EXPECT_LE(longError, kAllowedError);
+    EXPECT_EQ(TempoOf(h), 60000000 / t);  // the Set Tempo event says the tempo
+    std::printf("recording timing at %3d bpm: largest error %.4f ms (melody, %zu events), "
+                "%.4f ms (three hours, %zu events)\n",
+                t, melodyError * 1e3, melody.size(), longError * 1e3, threeHours.size());
+  }
+}
+
+TEST(SStandardMidi, RecordingTimingDependsOnNothingButFramesAndTempo) {
+  Grids g(400);
+  for (int k = 0; k < 6; ++k) g.Note(k % 3, k * 60, k * 60 + 1 + k * 7, 60 + k);
+  // Whatever the most frequent note length, the same bytes.
+  g.midi.ComputeTempo(Seconds(129), 129);
+  const Bytes a = g.midi.Build(3, 400, 97, SStandardMidi::Timing::Recording);
+  g.midi.ComputeTempo(Seconds(4), 4);
+  EXPECT_EQ(g.midi.Build(3, 400, 97, SStandardMidi::Timing::Recording), a);
+  EXPECT_NE(g.midi.Build(3, 400, 97), a);
+  // Its own division; the tempo control's range bounds the tempo it says.
+  EXPECT_EQ(DumpMidi(a).substr(0, 33), "format 0, tracks 1, division 3840");
+  EXPECT_EQ(TempoOf(g.midi.Build(3, 400, 3, SStandardMidi::Timing::Recording)), 60000000 / 10);
+  EXPECT_EQ(TempoOf(g.midi.Build(3, 400, 255, SStandardMidi::Timing::Recording)), 60000000 / 240);
+  // An empty grid still gives a whole file.
+  Grids e(10);
+  e.midi.ComputeTempo(0, -1);
+  EXPECT_EQ(e.midi.Build(1, 10, 60, SStandardMidi::Timing::Recording).size(), 46u);
+}
+
+TEST(SStandardMidi, RecordingTimingCarriesSilencesLongerThanADeltaTime) {
+  // At 240 bpm a 4-byte delta time says at most 0x0FFFFFFF ticks, about 4.85 hours.
+  const int frames = static_cast<int>(6LL * 3600 * 44100 / 1024);
+  Grids g(frames, 2);
+  g.Note(0, 0, 2, 60);
+  g.Note(1, frames - 20, frames - 1, 62);
+  g.midi.ComputeTempo(Seconds(3), 3);
+  const Bytes b = g.midi.Build(2, frames, 240, SStandardMidi::Timing::Recording);
+  EXPECT_NE(DumpMidi(b).find("meta 01"), std::string::npos);
+  EXPECT_LE(LargestTimingError(b, GridEvents(g.marks, g.pitches, 2)), kAllowedError);
 }
 
 TEST(SStandardMidi, DeltaTimes) {
