@@ -2,6 +2,7 @@
 
 #include "SErrorText.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -84,6 +85,13 @@ std::string NotesJson(const SEngine& engine) {
 
 }  // namespace
 
+int ThreadsPerFile(int cores, int jobs, std::size_t files) {
+  // Files converted side by side: no more than there are files.
+  const std::size_t side = std::clamp<std::size_t>(files, 1, static_cast<std::size_t>(std::max(jobs, 1)));
+  const std::size_t share = static_cast<std::size_t>(std::max(cores, 1)) / side;
+  return static_cast<int>(std::clamp<std::size_t>(share, 1, kMaxFileThreads));
+}
+
 ConvertResult ConvertFile(const std::string& wavName, const ConvertOptions& o,
                           const std::function<void(int, int)>& onFrame) {
   ConvertResult res;
@@ -112,6 +120,7 @@ ConvertResult ConvertFile(const std::string& wavName, const ConvertOptions& o,
   SConvertRequest request;
   request.midiFileName = o.output.empty() ? ReplaceExt(wavName, "mid") : o.output;
   request.timing = o.timing;
+  request.threads = o.threads;
   if (onFrame) {
     request.hooks.onFrame = [&onFrame, done = 0, total = engine->AnalyzedFrames()](int) mutable {
       onFrame(++done, total);

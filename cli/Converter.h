@@ -1,10 +1,12 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "SEngine.h"
 #include "SNoteEdit.h"
 #include "SStandardMidi.h"
 
@@ -22,7 +24,14 @@ struct ConvertOptions {
   std::string notesFile;   // JSON list of notes; none when empty
   std::vector<SGesture> edits;  // applied in order after the conversion, as in the roll
   bool infoOnly = false;
+  int threads = SConvertRequest::kDefaultThreads;  // of the frame loop; 1: all on one thread
 };
+
+// Frame-loop threads for each file when `jobs` files are converted at once out of
+// `files`, on `cores` cores: the cores shared out among the files that run side by
+// side, at least 1 and at most kMaxFileThreads, so the cores are not oversubscribed.
+inline constexpr int kMaxFileThreads = 4;  // beyond this the in-order steps bound the speed
+int ThreadsPerFile(int cores, int jobs, std::size_t files);
 
 struct ConvertResult {
   bool ok = false;

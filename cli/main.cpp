@@ -102,7 +102,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> inputs;
   int tempo = 0;
   std::string timing;
-  int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  int jobs = cores;
+  int fileThreads = 0;
   bool quiet = false;
 
   app.add_option("FILE.wav", inputs, "WAV files to convert")->required();
@@ -136,6 +138,13 @@ int main(int argc, char** argv) {
   app.add_option("-j", jobs, "convert up to N files at once (default: the number of cores)")
       ->check(CLI::PositiveNumber)
       ->option_text("N");
+  auto* threadsOpt =
+      app.add_option("--threads", fileThreads,
+                     "threads for each file's frames, 1..64; 1 keeps the whole conversion on one "
+                     "thread (default: the cores shared out among the files converted at once, "
+                     "at most 4)")
+          ->check(CLI::Range(1, 64))
+          ->option_text("N");
   app.add_flag("-q,--quiet", quiet, "no progress bar");
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
     return std::string(kProgram) + ": " + e.what() + "\nRun with --help for more information.\n";
@@ -161,6 +170,7 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? 0 : 2;
   }
   if (*tempoOpt) o.tempo = tempo;
+  o.threads = *threadsOpt ? fileThreads : zuroka::ThreadsPerFile(cores, jobs, inputs.size());
   if (timing == "exact") o.timing = SStandardMidi::Timing::Recording;
 
   const std::size_t n = inputs.size();

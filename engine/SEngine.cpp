@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "EngineConstants.h"
+#include "SLookAhead.h"
 
 using namespace zuroka;
 
@@ -32,7 +33,7 @@ SConversion SEngine::Convert(const SConvertRequest& request) {
   if (!BeginRun(request.midiFileName)) return result;
   result.frames = numFrames;
   if (hooks.onStart) hooks.onStart(numFrames);
-  AnalyzeFrames(hooks.onFrame);
+  AnalyzeFrames(hooks.onFrame, request.threads);
   if (hooks.afterFrames) hooks.afterFrames();
   tracks.FinishAll();
   if (hooks.afterTracks) hooks.afterTracks();
@@ -88,58 +89,73 @@ bool SEngine::IsMelodyCandidate(int index, int& note, int& bin, int& level) cons
   return level > dbThreshold;
 }
 
-void SEngine::AnalyzeFrames(const std::function<void(int)>& onFrame) {
-  const std::int32_t s = wavFile.GetSampleCount();
-  if (s <= kFrameLength) return;
+void SEngine::AnalyzeFrames(const std::function<void(int)>& onFrame, int threads) {
+  const int frames = AnalyzedFrames();
+  if (frames == 0) return;
   const SSampleView samples = wavFile.GetSamples();
-  bool lastWasPadding = false;
-  for (std::int64_t offset = 0; offset < s; offset += kHop) {
-    if (!(offset + kFrameLength < s)) continue;
-    const int frame = static_cast<int>(offset / kHop);
-    // A frame wholly in the padding of a short file equals the one before it, so
-    // the analyser's results stand as they are.
-    const bool padding = offset >= samples.stored;
-    if (!(padding && lastWasPadding)) {
-      fft.Analyze(samples, static_cast<std::int32_t>(offset), kTransformOrder, seam.GetDBRatio(),
-                  seam.GetCPRatio());
+  std::unique_ptr<SLookAhead> ahead;
+  if (threads > 1) {
+    // The workers must not call the seam (in the window it is the options dialog).
+    // Nothing can change the ratios during a run (the window's run is synchronous,
+    // the converter's options are fixed), so the values read once here are those
+    // that every frame would read.
+    try {
+      ahead = std::make_unique<SLookAhead>(samples, frames, seam.GetDBRatio(), seam.GetCPRatio(),
+                                           threads - 1);
+    } catch (const std::exception&) {
+      ahead.reset();  // no thread or no memory for the ring: all on this thread
     }
-    lastWasPadding = padding;
-
-    for (int pos = 0; pos < tracks.Count();) {
-      if (tracks.Get(pos)->Follow()) {
-        ++pos;
-      } else {
-        tracks.Delete(pos);
-      }
+  }
+  for (int frame = 0; frame < frames; ++frame) {
+    if (ahead) {
+      ahead->Take(frame, fft);
+    } else if (!SLookAhead::RepeatsPrevious(samples, frame)) {
+      // A frame wholly in the padding of a short file after another such frame
+      // equals that one, so the analyser's results stand as they are.
+      fft.Analyze(samples, frame * kHop, kTransformOrder, seam.GetDBRatio(), seam.GetCPRatio());
     }
-
-    // The scan advances by 2 after a candidate, which skips only an index that
-    // cannot be a strict local maximum; so visiting the strict maxima above the
-    // threshold in order is the same scan, without a branch per index.
-    const double* cepstrum = fft.GetCepstrum();
-    std::int32_t dbThreshold;
-    double cpThreshold;
-    fft.GetThresholds(dbThreshold, cpThreshold);
-    int peaks[kScanEnd];
-    int count = 0;
-    for (int index = kFirstScanIndex; index < kScanEnd; ++index) {
-      const double v = cepstrum[index];
-      peaks[count] = index;
-      count += (v > cpThreshold) & (v > cepstrum[index - 1]) & (v > cepstrum[index + 1]);
-    }
-    for (int k = 0; k < count; ++k) {
-      int note = 0, bin = 0, level = 0;
-      if (!IsMelodyCandidate(peaks[k], note, bin, level)) continue;
-      if (note >= kLowestTrackNote && !tracks.IsTracked(note)) {
-        try {
-          const double peak = cepstrum[fft.QuefrencyOfNote(note)];
-          tracks.Add(std::make_unique<SCpstrmSearch>(*this, frame, note, bin, level, peak));
-        } catch (const std::exception& e) {
-          seam.ShowMessage(e.what(), "");
-        }
-      }
-    }
+    FollowTracks();
+    ScanCandidates(frame);
     if (onFrame) onFrame(frame);
+  }
+}
+
+void SEngine::FollowTracks() {
+  for (int pos = 0; pos < tracks.Count();) {
+    if (tracks.Get(pos)->Follow()) {
+      ++pos;
+    } else {
+      tracks.Delete(pos);
+    }
+  }
+}
+
+void SEngine::ScanCandidates(int frame) {
+  // The scan advances by 2 after a candidate, which skips only an index that
+  // cannot be a strict local maximum; so visiting the strict maxima above the
+  // threshold in order is the same scan, without a branch per index.
+  const double* cepstrum = fft.GetCepstrum();
+  std::int32_t dbThreshold;
+  double cpThreshold;
+  fft.GetThresholds(dbThreshold, cpThreshold);
+  int peaks[kScanEnd];
+  int count = 0;
+  for (int index = kFirstScanIndex; index < kScanEnd; ++index) {
+    const double v = cepstrum[index];
+    peaks[count] = index;
+    count += (v > cpThreshold) & (v > cepstrum[index - 1]) & (v > cepstrum[index + 1]);
+  }
+  for (int k = 0; k < count; ++k) {
+    int note = 0, bin = 0, level = 0;
+    if (!IsMelodyCandidate(peaks[k], note, bin, level)) continue;
+    if (note >= kLowestTrackNote && !tracks.IsTracked(note)) {
+      try {
+        const double peak = cepstrum[fft.QuefrencyOfNote(note)];
+        tracks.Add(std::make_unique<SCpstrmSearch>(*this, frame, note, bin, level, peak));
+      } catch (const std::exception& e) {
+        seam.ShowMessage(e.what(), "");
+      }
+    }
   }
 }
 

@@ -36,9 +36,17 @@ struct SConvertHooks {
 
 // One conversion of the file the reader holds.
 struct SConvertRequest {
+  // Threads of the frame loop by default: the calling thread and one that analyses
+  // frames ahead of it.
+  static constexpr int kDefaultThreads = 2;
+
   std::string midiFileName;  // where the MIDI file goes; kept for Remake
   SStandardMidi::Timing timing = SStandardMidi::Timing::Default;
   bool write = true;  // false: everything but the file (the writer is ready to Build)
+  // 1: every step on the calling thread. More: threads - 1 workers analyse frames
+  // ahead (SLookAhead); the hooks still run on the calling thread, in the same order,
+  // and the results are the same bytes. When no thread can be started, 1.
+  int threads = kDefaultThreads;
   SConvertHooks hooks;
 };
 
@@ -112,7 +120,9 @@ class SEngine {
 
  private:
   bool BeginRun(const std::string& midiName);
-  void AnalyzeFrames(const std::function<void(int)>& onFrame);
+  void AnalyzeFrames(const std::function<void(int)>& onFrame, int threads);
+  void FollowTracks();
+  void ScanCandidates(int frame);
   void EstimateTempo();
   int ComputeTempo();
   bool WriteMidi(int bpm, SStandardMidi::Timing timing);

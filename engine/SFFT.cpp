@@ -383,11 +383,12 @@ std::int32_t SFFT::DBOfPower(double p) const {
 
 std::int32_t SFFT::GetDB(int bin) const {
   if (bin < 0 || bin >= zuroka::kBins) return 0;
-  if (dbStamp[bin] != frameStamp) {
-    db[bin] = DBOfPower(power[bin]);
-    dbStamp[bin] = frameStamp;
+  const FrameResults& r = *frame;
+  if (r.dbStamp[bin] != r.stamp) {
+    r.db[bin] = DBOfPower(r.power[bin]);
+    r.dbStamp[bin] = r.stamp;
   }
-  return db[bin];
+  return r.db[bin];
 }
 
 void SFFT::Analyze(const std::int32_t* samples, std::int32_t offset, std::int32_t order,
@@ -414,16 +415,17 @@ void SFFT::Analyze(const SSampleView& samples, std::int32_t offset, std::int32_t
 }
 
 void SFFT::AnalyzeWindowed(std::int64_t sum, double dbRatio, double cpRatio) {
+  FrameResults& r = *frame;
   const double v = 0.05 * static_cast<double>(sum);
-  level = v > 0 ? TruncToInt(20 * std::log10(v)) : 0;
+  r.level = v > 0 ? TruncToInt(20 * std::log10(v)) : 0;
 
   // Forward transform, then the spectrum and the log power straight from the
   // bit-reversed output (position k holds bin bitrev[k]).
   Butterflies(re.data(), im.data(), -1, false, true);
-  ++frameStamp;
-  if (frameStamp == 0) {  // wrapped: no stale stamp may match
-    dbStamp.fill(0);
-    frameStamp = 1;
+  ++r.stamp;
+  if (r.stamp == 0) {  // wrapped: no stale stamp may match
+    r.dbStamp.fill(0);
+    r.stamp = 1;
   }
   // Power of each bin in natural order. Dividing by 2048 is exact scaling by a power
   // of two, so the product gives the bits of the division.
@@ -433,7 +435,7 @@ void SFFT::AnalyzeWindowed(std::int64_t sum, double dbRatio, double cpRatio) {
   bool anyZero = false;
   for (int k = 0; k < zuroka::kBins; ++k) {
     const double p = work[k];
-    power[k] = p;
+    r.power[k] = p;
     pmax = p > pmax ? p : pmax;
     anyZero |= p == 0;
   }
@@ -444,26 +446,26 @@ void SFFT::AnalyzeWindowed(std::int64_t sum, double dbRatio, double cpRatio) {
   // The largest dB belongs to the largest power; bins within a hair of it are
   // evaluated too, so that no rounding of log10 can hide a larger truncated value.
   if (pmax == 0) {
-    maxDB = 0;
+    r.maxDB = 0;
   } else {
-    maxDB = anyZero ? 0 : std::numeric_limits<std::int32_t>::min();
+    r.maxDB = anyZero ? 0 : std::numeric_limits<std::int32_t>::min();
     const double near = pmax * (1 - 1e-9);
     for (int k = 0; k < zuroka::kBins; ++k) {
-      if (power[k] >= near) maxDB = std::max(maxDB, GetDB(k));
+      if (r.power[k] >= near) r.maxDB = std::max(r.maxDB, GetDB(k));
     }
   }
 
   // Inverse transform of the real log power; only cepstrum[0..1023] is read, which
   // sits at the even positions of the bit-reversed output.
   Butterflies(work.data(), im.data(), +1, true, true);
-  for (int k = 0; k < N; k += 2) cepstrum[bitrev[k]] = work[k] * kInvN;
+  for (int k = 0; k < N; k += 2) r.cepstrum[bitrev[k]] = work[k] * kInvN;
 
-  maxCP = 0;
+  r.maxCP = 0;
   for (int q = zuroka::kCepstrumMaxFirst; q < zuroka::kCepstrumLength; ++q) {
-    if (cepstrum[q] > maxCP) maxCP = cepstrum[q];
+    if (r.cepstrum[q] > r.maxCP) r.maxCP = r.cepstrum[q];
   }
-  DBThreshold = TruncToInt(maxDB * dbRatio);
-  CPThreshold = maxCP * cpRatio;
+  r.DBThreshold = TruncToInt(r.maxDB * dbRatio);
+  r.CPThreshold = r.maxCP * cpRatio;
 }
 
 int SFFT::NoteOfQuefrency(int q) const {
@@ -475,6 +477,7 @@ int SFFT::QuefrencyOfNote(int note) const {
   if (note < 0 || note >= kNoteTable) return zuroka::kCepstrumLength - 1;
   const Run& r = quefRun[note];
   if (r.first < 0) return zuroka::kCepstrumLength - 1;
+  const double* cepstrum = frame->cepstrum.data();
   int best = r.first;
   for (int q = r.first + 1; q < r.first + r.length; ++q) {
     if (cepstrum[q] > cepstrum[best]) best = q;

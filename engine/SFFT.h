@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "EngineConstants.h"
@@ -20,6 +21,24 @@ class SFFT : public SEngineObject {
  public:
   static constexpr int N = zuroka::kFrameLength;
 
+  // Everything the queries of one analysed frame read. Held by pointer, so that the
+  // results of a frame analysed elsewhere (another analyser, another thread) are
+  // handed over without copying.
+  struct FrameResults {
+    std::array<double, zuroka::kCepstrumLength> cepstrum{};
+    std::array<double, zuroka::kBins> power{};  // of each bin, for the lazy decibels
+    double maxCP = 0;
+    std::int32_t maxDB = 0;
+    std::int32_t level = 0;
+    std::int32_t DBThreshold = 0;
+    double CPThreshold = 0;
+    // Decibels computed when first asked for; valid where dbStamp equals stamp,
+    // which each analysis into these results advances.
+    mutable std::array<std::int32_t, zuroka::kBins> db{};
+    mutable std::array<std::uint32_t, zuroka::kBins> dbStamp{};
+    std::uint32_t stamp = 1;
+  };
+
   SFFT();
 
   // Analyses samples[offset .. offset + 2047]. order is the transform order (11);
@@ -30,15 +49,21 @@ class SFFT : public SEngineObject {
   void Analyze(const std::int32_t* samples, std::int32_t offset, std::int32_t order,
                double dbRatio, double cpRatio);
 
-  const double* GetCepstrum() const { return cepstrum.data(); }  // 1024 values
+  const double* GetCepstrum() const { return frame->cepstrum.data(); }  // 1024 values
   std::int32_t GetDB(int bin) const;  // dB of bin 0..1023, truncated toward zero
-  std::int32_t GetMaxDB() const { return maxDB; }
-  std::int32_t GetLevel() const { return level; }
-  double GetMaxCP() const { return maxCP; }
+  std::int32_t GetMaxDB() const { return frame->maxDB; }
+  std::int32_t GetLevel() const { return frame->level; }
+  double GetMaxCP() const { return frame->maxCP; }
   void GetThresholds(std::int32_t& dbThreshold, double& cpThreshold) const {
-    dbThreshold = DBThreshold;
-    cpThreshold = CPThreshold;
+    dbThreshold = frame->DBThreshold;
+    cpThreshold = frame->CPThreshold;
   }
+
+  // Swaps this analyser's frame results with other (not null): every query then
+  // answers for the frame that other held, exactly as the analyser that computed it
+  // would, and other takes the results this analyser held, to be analysed into or
+  // handed on. Not thread-safe: the caller hands other from thread to thread.
+  void ExchangeResults(std::unique_ptr<FrameResults>& other) { frame.swap(other); }
 
   // MIDI note of a frequency in Hz (> 0): cents rounded half up, see NoteOfFrequency.
   static int NoteOfFrequency(double hz);
@@ -78,19 +103,8 @@ class SFFT : public SEngineObject {
   std::int32_t DBOfPower(double p) const;
   void Butterflies(double* r, double* i, int sign, bool lastHalf, bool realInput);
 
-  std::array<double, zuroka::kCepstrumLength> cepstrum{};
-  double maxCP = 0;
-  mutable std::array<std::int32_t, zuroka::kBins> db{};
-  std::int32_t maxDB = 0;
-  std::int32_t level = 0;
+  std::unique_ptr<FrameResults> frame = std::make_unique<FrameResults>();
   std::array<std::int32_t, zuroka::kBins> binNote{};
-  std::int32_t DBThreshold = 0;
-  double CPThreshold = 0;
-
-  // Per-frame state of the lazy decibels.
-  std::array<double, zuroka::kBins> power{};
-  mutable std::array<std::uint32_t, zuroka::kBins> dbStamp{};
-  std::uint32_t frameStamp = 1;
 
   // Tables computed once.
   std::array<double, N> hann{};          // 1 - cos(2 pi i / 2048)
