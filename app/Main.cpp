@@ -333,11 +333,11 @@ void TMForm::OpenWavFile(const QString& fileName) {
   QDir::setCurrent(chosen.absolutePath());
   Ui().SetCursor(this, Qt::WaitCursor);
   if (engine->wavFile.Open(QFile::encodeName(odFileName).toStdString()) > 0) {
+    // The run leaves Remake on: the grids are a finished conversion, and edits made
+    // in the piano roll can be written without converting the file again.
     MIConvertClick();
     MIConvert->setEnabled(true);
     MIPWav->setEnabled(true);
-    // Convert, not Open, makes Remake available.
-    MIRemake->setEnabled(false);
   } else {
     ShowBox(text::kOpenErrorText, text::kErrorCaption, QMessageBox::Critical);
     Ui().SetCursor(this, Qt::ArrowCursor);

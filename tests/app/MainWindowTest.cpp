@@ -43,7 +43,6 @@ void ExpectStates(const CommandStates& want) {
   EXPECT_EQ(MForm->MIRemake->isEnabled(), want.remake);
 }
 
-
 }  // namespace
 
 TEST_F(AppTest, MenusCarryTheirCaptionsShortcutsAndHints) {
@@ -140,7 +139,7 @@ TEST_F(AppTest, CommandStatesFollowOpenConvertPlayRemakeAndStop) {
 
   const QString wav = WriteWav(QStringLiteral("tune.wav"), ShortMelody());
   Open(wav);
-  ExpectStates({true, true, true, false, false});
+  ExpectStates({true, true, true, false, true});
   ExpectButtonsFollowActions();
 
   MForm->MIConvertClick();
@@ -248,11 +247,12 @@ TEST_F(AppTest, ToolbarButtonsRunTheirCommands) {
   ui->filesToPick.push_back(wav);
   QTest::mouseClick(MForm->TBOpen, Qt::LeftButton);
   EXPECT_EQ(MForm->OdFileName(), wav);
-  ExpectStates({true, true, true, false, false});
+  ExpectStates({true, true, true, false, true});
 
   // A disabled button does nothing.
-  QTest::mouseClick(MForm->TBRemake, Qt::LeftButton);
+  QTest::mouseClick(MForm->TBStop, Qt::LeftButton);
   EXPECT_EQ(ui->boxes.size(), 1u);  // only the conversion message
+  EXPECT_FALSE(MForm->MIStop->isEnabled());
 
   QTest::mouseClick(MForm->TBConvert, Qt::LeftButton);
   EXPECT_EQ(ui->boxes.size(), 2u);
@@ -283,7 +283,7 @@ TEST_F(AppTest, FileGivenAtStartOrDroppedOpensLikeOpen) {
   ASSERT_EQ(ui->boxes.size(), 1u);
   EXPECT_EQ(ui->boxes[0].text, Qs("ファイル変換が終了しました．"));
   EXPECT_EQ(MForm->OdFileName(), wav);
-  ExpectStates({true, true, true, false, false});
+  ExpectStates({true, true, true, false, true});
 
   QMimeData text;
   text.setUrls({QUrl::fromLocalFile(dir.absoluteFilePath(QStringLiteral("notes.txt")))});

@@ -7,6 +7,7 @@
 #include <QMdiSubWindow>
 #include <QScrollBar>
 #include <QTest>
+#include <QToolButton>
 
 #include "AppFixture.h"
 #include "Main.h"
@@ -14,7 +15,6 @@
 #include "UpDownEdit.h"
 
 namespace {
-
 
 // The middle of the roll's cell of frame f and pitch p.
 QPoint Cell(const TPForm& roll, int f, int p) {
@@ -99,6 +99,28 @@ TEST_F(AppTest, AnEditInTheRollReachesRemakesFileAndIsForgottenByTheNextConversi
   EXPECT_EQ(MForm->PianoRoll(), &roll);
   EXPECT_FALSE(roll.CanUndo());
   EXPECT_EQ(ReadBytes(mid), converted);
+}
+
+TEST_F(AppTest, RemakeRightAfterOpenWritesTheEdit) {
+  const QString wav = WriteWav(QStringLiteral("tune.wav"), ShortMelody());
+  const QString mid = dir.absoluteFilePath(QStringLiteral("tune.mid"));
+  Open(wav);
+  const std::vector<std::uint8_t> converted = ReadBytes(mid);
+  ASSERT_TRUE(MForm->MIRemake->isEnabled());
+  ASSERT_TRUE(MForm->TBRemake->isEnabled());
+
+  TPForm& roll = *MForm->PianoRoll();
+  const int pitch = roll.BottomPitch() + 3;  // E + 3: G, outside the melody's rows
+  QTest::mousePress(roll.Img, Qt::LeftButton, Qt::NoModifier, Cell(roll, 60, pitch));
+  QTest::mouseMove(roll.Img, Cell(roll, 70, pitch));
+  QTest::mouseRelease(roll.Img, Qt::LeftButton, Qt::NoModifier, Cell(roll, 70, pitch));
+  ASSERT_TRUE(roll.LastEdit().Changed());
+
+  Run(MForm->MIRemake);
+  const std::vector<std::uint8_t> remade = ReadBytes(mid);
+  EXPECT_NE(remade, converted);
+  EXPECT_EQ(remade,
+            ConverterBytes(wav, 60, 70, 3, MForm->UDTempo->value(), {roll.LastEdit().gesture}));
 }
 
 TEST_F(AppTest, ProgramEndsCleanlyWithTheRollOpenANoteHeldAndAFilePlaying) {
