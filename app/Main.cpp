@@ -327,12 +327,11 @@ void TMForm::MIOpenClick() {
 
 void TMForm::OpenWavFile(const QString& fileName) {
   const QFileInfo chosen(fileName);
-  odFileName = chosen.absoluteFilePath();
   // The chosen file's folder becomes the working directory, as the platform's open
   // dialog leaves it: the next Open starts there, and Help looks there for its page.
   QDir::setCurrent(chosen.absolutePath());
   Ui().SetCursor(this, Qt::WaitCursor);
-  if (engine->wavFile.Open(QFile::encodeName(odFileName).toStdString()) > 0) {
+  if (LoadWavFile(chosen.absoluteFilePath())) {
     // The run leaves Remake on: the grids are a finished conversion, and edits made
     // in the piano roll can be written without converting the file again.
     MIConvertClick();
@@ -342,6 +341,14 @@ void TMForm::OpenWavFile(const QString& fileName) {
     ShowBox(text::kOpenErrorText, text::kErrorCaption, QMessageBox::Critical);
     Ui().SetCursor(this, Qt::ArrowCursor);
   }
+}
+
+bool TMForm::LoadWavFile(const QString& fileName) {
+  SWavFile fresh;
+  if (fresh.Open(QFile::encodeName(fileName).toStdString()) <= 0) return false;
+  engine->wavFile = std::move(fresh);
+  odFileName = fileName;
+  return true;
 }
 
 void TMForm::OpenWavFileLater(const QString& fileName) {

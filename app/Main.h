@@ -159,6 +159,10 @@ class TMForm : public QMainWindow, public SEngineSeam {
   void Guarded(const std::function<void()>& command);
   void ShowBox(const QString& text, const QString& caption, QMessageBox::Icon icon);
   void ShowWriteError();
+  // Reads the file into a fresh reader and keeps it, as the current WAV file, only
+  // when it loads: a failed Open leaves the file that Convert, Play WAV, the file
+  // information and Remake work on, and its grids, as they were.
+  bool LoadWavFile(const QString& fileName);
   void SetTempoControlsVisible(bool visible);
   void TileSubWindows(TileMode mode);
   void UpdateWindowList();

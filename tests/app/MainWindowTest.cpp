@@ -21,6 +21,8 @@
 #include "AppFixture.h"
 #include "Main.h"
 #include "Option.h"
+#include "Proll.h"
+#include "SMediaPlayer.h"
 #include "UpDownEdit.h"
 
 namespace {
@@ -180,11 +182,51 @@ TEST_F(AppTest, FailedOpenShowsTheErrorAndChangesNoCommand) {
   EXPECT_EQ(MForm->cursor().shape(), Qt::ArrowCursor);
   ExpectStates({true, true, true, false, true});
   ExpectButtonsFollowActions();
+}
 
-  // The open dialog now holds the failed file; a Convert writes beside it.
-  EXPECT_EQ(MForm->OdFileName(), text.fileName());
-  MForm->MIConvertClick();
-  EXPECT_EQ(MForm->SdFileName(), dir.absoluteFilePath(QStringLiteral("notes.mid")));
+TEST_F(AppTest, AfterAFailedOpenEveryCommandWorksOnThePreviousFile) {
+  const QString wav = WriteWav(QStringLiteral("tune.wav"), ShortMelody());
+  const QString mid = dir.absoluteFilePath(QStringLiteral("tune.mid"));
+  Open(wav);
+  SEngine& e = MForm->Engine();
+  const auto gridCells = [&e] {
+    std::vector<std::uint8_t> cells;
+    for (const SSequence* grid : {&e.marks, &e.pitches}) {
+      for (int row = 0; row < grid->GetRows(); ++row) {
+        cells.insert(cells.end(), grid->Row(row), grid->Row(row) + grid->GetFrames());
+      }
+    }
+    return cells;
+  };
+  const std::vector<std::uint8_t> grids = gridCells();
+  ASSERT_GT(e.CountNotes(), 0);
+  MForm->MIInfoClick();
+  const QString info = ui->boxes.back().text;
+  const TPForm* roll = MForm->PianoRoll();
+
+  QFile text(dir.absoluteFilePath(QStringLiteral("notwav.wav")));
+  ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+  text.write("these are not samples");
+  text.close();
+  ui->boxes.clear();
+  Open(text.fileName());
+  ASSERT_EQ(ui->boxes.size(), 1u);
+  EXPECT_EQ(ui->boxes[0].caption, Qs("エラー"));
+  EXPECT_EQ(MForm->OdFileName(), wav);
+  EXPECT_EQ(gridCells(), grids);
+  EXPECT_EQ(MForm->PianoRoll(), roll);
+  MForm->MIInfoClick();
+  EXPECT_EQ(ui->boxes.back().text, info);
+
+  Run(MForm->MIPWav);
+  ExpectPlaying(SMediaPlayer::Device::Wave, wav);
+  Run(MForm->MIStop);
+  QFile::remove(mid);
+  Run(MForm->MIConvert);
+  EXPECT_EQ(MForm->SdFileName(), mid);
+  EXPECT_EQ(ReadBytes(mid), ConverterBytes(wav));
+  EXPECT_FALSE(QFile::exists(dir.absoluteFilePath(QStringLiteral("notwav.mid"))));
+  EXPECT_EQ(gridCells(), grids);
 }
 
 TEST_F(AppTest, CancelledOpenDoesNothing) {
