@@ -309,6 +309,19 @@ void TMForm::SetLblColour(const QColor& colour) {
 
 QColor TMForm::ButtonFace() const { return TB->palette().color(TB->backgroundRole()); }
 
+void TMForm::SetLblText(const QString& text) {
+  Lbl->setText(text);
+  FitLbl();
+}
+
+void TMForm::FitLbl() {
+  // Sized to its text as the platform's labels size themselves, from its design width
+  // up to the tempo controls, which keep their place; the progress bar beside it is
+  // hidden whenever a text longer than the run's shows.
+  const int room = Lbl2->x() - Lbl->x();
+  Lbl->resize(std::clamp(Lbl->sizeHint().width(), kLblWidth, room), Lbl->height());
+}
+
 void TMForm::SetTempoControlsVisible(bool visible) {
   Lbl2->setVisible(visible);
   UDTempo->setVisible(visible);  // EdtTempo is its edit part
@@ -370,7 +383,7 @@ void TMForm::MIConvertClick() {
   PB->setRange(0, std::max(e.numFrames, 1));
   PB->setValue(0);
   PB->repaint();
-  Lbl->setText(text::kLblWorking);
+  SetLblText(text::kLblWorking);
   SetLblColour(Qt::black);
   Lbl->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
   Lbl->repaint();
@@ -380,7 +393,7 @@ void TMForm::MIConvertClick() {
   e.AnalyzeFrames([this](int) { PB->setValue(PB->value() + 1); });
 
   Ui().SetCursor(this, Qt::ArrowCursor);
-  Lbl->setText(text::kLblDone);
+  SetLblText(text::kLblDone);
   Lbl->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
   ShowBox(text::kConvertedText, text::kConvertedCaption, QMessageBox::Information);
 
@@ -425,6 +438,7 @@ void TMForm::ShowPianoRoll() {
   // open is reused, so its place and scroll position stay.
   if (!pianoRoll) {
     pianoRoll = new TPForm(*engine, Lbl, liveNotesPort.get());
+    connect(pianoRoll, &TPForm::StatusTextShown, this, &TMForm::FitLbl);
     auto* window = new QMdiSubWindow;
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWidget(pianoRoll);

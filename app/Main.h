@@ -71,6 +71,11 @@ class TMForm : public QMainWindow, public SEngineSeam {
   void SetLblColour(const QColor& colour);
   // The colour that hides Lbl's text on the toolbar.
   QColor ButtonFace() const;
+  // Sets Lbl's text and sizes Lbl to it (FitLbl).
+  void SetLblText(const QString& text);
+  // Sizes Lbl to its text: at least its design width of 75 px, at most up to the tempo
+  // controls. The piano roll's readout calls it after each pointer move.
+  void FitLbl();
 
   // Open a file already chosen (command line, dropped file) exactly as Open does
   // after its dialog: same messages, same command states.

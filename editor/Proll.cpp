@@ -327,6 +327,7 @@ void TPForm::TrackPointer(int x, int y) {
     pal.setColor(QPalette::WindowText, Qt::black);
     statusLabel->setPalette(pal);
     statusLabel->setText(QString::fromStdString(roll::StatusText(mousePitch)));
+    emit StatusTextShown();
   }
 }
 

@@ -105,6 +105,9 @@ class TPForm : public QWidget {
  signals:
   // The grids were changed by a gesture, an undo or a redo.
   void GridsEdited();
+  // The pitch readout was written into the status label (after every pointer move
+  // over the roll), so that its owner can fit the label to the text.
+  void StatusTextShown();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;

@@ -120,6 +120,8 @@ TEST_F(Faults, FullDiskKeepsTheOldFile) {
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     ::close(channel[0]);
+    // Nothing is painted here: the parent's painting threads were not forked with it.
+    MForm->hide();
     ::signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{16, 16};
     ::setrlimit(RLIMIT_FSIZE, &limit);
