@@ -307,7 +307,13 @@ void TMForm::SetLblColour(const QColor& colour) {
   Lbl->setPalette(palette);
 }
 
-QColor TMForm::ButtonFace() const { return TB->palette().color(TB->backgroundRole()); }
+QColor TMForm::ButtonFace() const {
+  // Fully transparent: styles paint the toolbar with shades of its colour, on which
+  // text in the plain colour would still show faintly.
+  QColor face = TB->palette().color(TB->backgroundRole());
+  face.setAlpha(0);
+  return face;
+}
 
 void TMForm::SetLblText(const QString& text) {
   Lbl->setText(text);

@@ -66,10 +66,9 @@ class TMForm : public QMainWindow, public SEngineSeam {
   int GetBorder() const override;
   void ShowMessage(const std::string& text, const std::string& caption) override;
 
-  // The text colour of the shared label Lbl (black to show a text; the toolbar's
-  // own colour hides it).
+  // The text colour of the shared label Lbl (black to show a text; ButtonFace hides it).
   void SetLblColour(const QColor& colour);
-  // The colour that hides Lbl's text on the toolbar.
+  // The colour that hides Lbl's text on the toolbar: the toolbar's, fully transparent.
   QColor ButtonFace() const;
   // Sets Lbl's text and sizes Lbl to it (FitLbl).
   void SetLblText(const QString& text);

@@ -45,6 +45,17 @@ void ExpectStates(const CommandStates& want) {
   EXPECT_EQ(MForm->MIRemake->isEnabled(), want.remake);
 }
 
+// The window's picture where Lbl lies is the same as with no text at all.
+void ExpectLblShowsNothing() {
+  const QRect area(MForm->Lbl->mapTo(MForm, QPoint(0, 0)), MForm->Lbl->size());
+  const QImage shown = MForm->grab(area).toImage();
+  const QString text = MForm->Lbl->text();
+  MForm->Lbl->setText(QString());
+  const QImage empty = MForm->grab(area).toImage();
+  MForm->Lbl->setText(text);
+  EXPECT_TRUE(shown == empty) << text.toStdString();
+}
+
 }  // namespace
 
 TEST_F(AppTest, MenusCarryTheirCaptionsShortcutsAndHints) {
@@ -133,6 +144,13 @@ TEST_F(AppTest, ToolbarAndStatusBarStartAsDesigned) {
     EXPECT_EQ(MForm->SBPanels[i]->alignment() & Qt::AlignHorizontal_Mask,
               i == 14 ? Qt::AlignLeft : Qt::AlignHCenter);
   }
+}
+
+TEST_F(AppTest, HiddenLabelLeavesNoTraceOnTheToolbar) {
+  ExpectLblShowsNothing();  // "処理中です" at start
+  Open(WriteWav(QStringLiteral("tune.wav"), ShortMelody()));
+  EXPECT_EQ(MForm->Lbl->text(), Qs("　　　完了　　　"));
+  ExpectLblShowsNothing();
 }
 
 TEST_F(AppTest, CommandStatesFollowOpenConvertPlayRemakeAndStop) {
