@@ -452,9 +452,23 @@ void TMForm::ShowPianoRoll() {
     window->setWindowIcon(windowIcon());
     mdiArea->addSubWindow(window);
     window->showMaximized();
+    GiveRestoredSize(window);
   }
   pianoRoll->SetFrameCount(engine->numFrames);
   pianoRoll->DrawNotes();
+}
+
+void TMForm::GiveRestoredSize(QMdiSubWindow* window) {
+  // Opened maximised, the window has no normal size of its own yet: restored, it would
+  // shrink to its title bar.
+  auto first = std::make_shared<bool>(true);
+  connect(window, &QMdiSubWindow::windowStateChanged, this,
+          [this, window, first](Qt::WindowStates before, Qt::WindowStates now) {
+            const Qt::WindowStates large = Qt::WindowMaximized | Qt::WindowFullScreen;
+            if (!*first || !(before & large) || (now & (large | Qt::WindowMinimized))) return;
+            *first = false;
+            window->setGeometry(RestoredRect(mdiArea->viewport()->size()));
+          });
 }
 
 SMediaPlayer& TMForm::MediaPlayer() {

@@ -18,6 +18,7 @@ class QAction;
 class QLabel;
 class QLineEdit;
 class QMdiArea;
+class QMdiSubWindow;
 class QMenu;
 class QProgressBar;
 class QStatusBar;
@@ -175,6 +176,9 @@ class TMForm : public QMainWindow, public SEngineSeam {
   // The piano roll's part of a run: creates it when no child window is open, gives
   // it the run's frame count and draws the notes. Empty until the piano roll exists.
   void ShowPianoRoll();
+  // The first time the piano roll's window is restored from maximised, it takes the
+  // child-window area less a margin.
+  void GiveRestoredSize(QMdiSubWindow* window);
   // Before the MIDI file is rewritten: the player may hold it open, so it is closed,
   // and Stop goes off. Closing the player itself joins here with the playback.
   void ClosePlayerBeforeRewrite();

@@ -101,6 +101,27 @@ TEST_F(AppTest, AnEditInTheRollReachesRemakesFileAndIsForgottenByTheNextConversi
   EXPECT_EQ(ReadBytes(mid), converted);
 }
 
+TEST_F(AppTest, RestoredRollTakesTheChildAreaLessAMargin) {
+  Open(WriteWav(QStringLiteral("tune.wav"), ShortMelody()));
+  QMdiSubWindow* window = MForm->MdiArea()->subWindowList().front();
+  ASSERT_TRUE(window->isMaximized());
+  window->showNormal();
+  const QSize area = MForm->MdiArea()->viewport()->size();
+  EXPECT_GT(window->width(), 400);
+  EXPECT_GT(window->height(), 300);
+  EXPECT_TRUE(QRect(QPoint(0, 0), area).contains(window->geometry()));
+  EXPECT_LT(window->width(), area.width());
+  // The roll inside has a client area to work in.
+  EXPECT_GT(MForm->PianoRoll()->Img->height(), 200);
+  SaveScreenshot(MForm, QStringLiteral("restored-roll.png"));
+
+  // Maximised and restored again by the user, it keeps the size it was given.
+  window->resize(500, 350);
+  window->showMaximized();
+  window->showNormal();
+  EXPECT_EQ(window->size(), QSize(500, 350));
+}
+
 TEST_F(AppTest, RemakeRightAfterOpenWritesTheEdit) {
   const QString wav = WriteWav(QStringLiteral("tune.wav"), ShortMelody());
   const QString mid = dir.absoluteFilePath(QStringLiteral("tune.mid"));
