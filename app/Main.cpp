@@ -317,7 +317,26 @@ void TMForm::SetLblColour(const QColor& colour) {
   Lbl->setPalette(palette);
 }
 
-QColor TMForm::ButtonFace() const { return TB->palette().color(TB->backgroundRole()); }
+QColor TMForm::ButtonFace() const {
+  // Fully transparent: styles paint the toolbar with shades of its colour, on which
+  // text in the plain colour would still show faintly.
+  QColor face = TB->palette().color(TB->backgroundRole());
+  face.setAlpha(0);
+  return face;
+}
+
+void TMForm::SetLblText(const QString& text) {
+  Lbl->setText(text);
+  FitLbl();
+}
+
+void TMForm::FitLbl() {
+  // Sized to its text as the platform's labels size themselves, from its design width
+  // up to the tempo controls, which keep their place; the progress bar beside it is
+  // hidden whenever a text longer than the run's shows.
+  const int room = Lbl2->x() - Lbl->x();
+  Lbl->resize(std::clamp(Lbl->sizeHint().width(), kLblWidth, room), Lbl->height());
+}
 
 void TMForm::SetTempoControlsVisible(bool visible) {
   Lbl2->setVisible(visible);
@@ -337,21 +356,28 @@ void TMForm::MIOpenClick() {
 
 void TMForm::OpenWavFile(const QString& fileName) {
   const QFileInfo chosen(fileName);
-  odFileName = chosen.absoluteFilePath();
   // The chosen file's folder becomes the working directory, as the platform's open
   // dialog leaves it: the next Open starts there, and Help looks there for its page.
   QDir::setCurrent(chosen.absolutePath());
   Ui().SetCursor(this, Qt::WaitCursor);
-  if (engine->wavFile.Open(QFile::encodeName(odFileName).toStdString()) > 0) {
+  if (LoadWavFile(chosen.absoluteFilePath())) {
+    // The run leaves Remake on: the grids are a finished conversion, and edits made
+    // in the piano roll can be written without converting the file again.
     MIConvertClick();
     MIConvert->setEnabled(true);
     MIPWav->setEnabled(true);
-    // Convert, not Open, makes Remake available.
-    MIRemake->setEnabled(false);
   } else {
     ShowBox(text::kOpenErrorText, text::kErrorCaption, QMessageBox::Critical);
     Ui().SetCursor(this, Qt::ArrowCursor);
   }
+}
+
+bool TMForm::LoadWavFile(const QString& fileName) {
+  SWavFile fresh;
+  if (fresh.Open(QFile::encodeName(fileName).toStdString()) <= 0) return false;
+  engine->wavFile = std::move(fresh);
+  odFileName = fileName;
+  return true;
 }
 
 void TMForm::OpenWavFileLater(const QString& fileName) {
@@ -372,7 +398,7 @@ void TMForm::MIConvertClick() {
     PB->setRange(0, std::max(frames, 1));
     PB->setValue(0);
     PB->repaint();
-    Lbl->setText(text::kLblWorking);
+    SetLblText(text::kLblWorking);
     SetLblColour(Qt::black);
     Lbl->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     Lbl->repaint();
@@ -382,7 +408,7 @@ void TMForm::MIConvertClick() {
   hooks.onFrame = [this](int) { PB->setValue(PB->value() + 1); };
   hooks.afterFrames = [this] {
     Ui().SetCursor(this, Qt::ArrowCursor);
-    Lbl->setText(text::kLblDone);
+    SetLblText(text::kLblDone);
     Lbl->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     ShowBox(text::kConvertedText, text::kConvertedCaption, QMessageBox::Information);
     repaint();
@@ -434,6 +460,7 @@ void TMForm::ShowPianoRoll() {
   // open is reused, so its place and scroll position stay.
   if (!pianoRoll) {
     pianoRoll = new TPForm(*engine, Lbl, liveNotesPort.get());
+    connect(pianoRoll, &TPForm::StatusTextShown, this, &TMForm::FitLbl);
     auto* window = new QMdiSubWindow;
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWidget(pianoRoll);
@@ -441,9 +468,23 @@ void TMForm::ShowPianoRoll() {
     window->setWindowIcon(windowIcon());
     mdiArea->addSubWindow(window);
     window->showMaximized();
+    GiveRestoredSize(window);
   }
   pianoRoll->SetFrameCount(engine->Frames());
   pianoRoll->DrawNotes();
+}
+
+void TMForm::GiveRestoredSize(QMdiSubWindow* window) {
+  // Opened maximised, the window has no normal size of its own yet: restored, it would
+  // shrink to its title bar.
+  auto first = std::make_shared<bool>(true);
+  connect(window, &QMdiSubWindow::windowStateChanged, this,
+          [this, window, first](Qt::WindowStates before, Qt::WindowStates now) {
+            const Qt::WindowStates large = Qt::WindowMaximized | Qt::WindowFullScreen;
+            if (!*first || !(before & large) || (now & (large | Qt::WindowMinimized))) return;
+            *first = false;
+            window->setGeometry(RestoredRect(mdiArea->viewport()->size()));
+          });
 }
 
 SMediaPlayer& TMForm::MediaPlayer() {

@@ -18,6 +18,7 @@ class QAction;
 class QLabel;
 class QLineEdit;
 class QMdiArea;
+class QMdiSubWindow;
 class QMenu;
 class QProgressBar;
 class QStatusBar;
@@ -66,11 +67,15 @@ class TMForm : public QMainWindow, public SEngineSeam {
   int GetBorder() const override;
   void ShowMessage(const std::string& text, const std::string& caption) override;
 
-  // The text colour of the shared label Lbl (black to show a text; the toolbar's
-  // own colour hides it).
+  // The text colour of the shared label Lbl (black to show a text; ButtonFace hides it).
   void SetLblColour(const QColor& colour);
-  // The colour that hides Lbl's text on the toolbar.
+  // The colour that hides Lbl's text on the toolbar: the toolbar's, fully transparent.
   QColor ButtonFace() const;
+  // Sets Lbl's text and sizes Lbl to it (FitLbl).
+  void SetLblText(const QString& text);
+  // Sizes Lbl to its text: at least its design width of 75 px, at most up to the tempo
+  // controls. The piano roll's readout calls it after each pointer move.
+  void FitLbl();
 
   // Open a file already chosen (command line, dropped file) exactly as Open does
   // after its dialog: same messages, same command states.
@@ -160,6 +165,10 @@ class TMForm : public QMainWindow, public SEngineSeam {
   void Guarded(const std::function<void()>& command);
   void ShowBox(const QString& text, const QString& caption, QMessageBox::Icon icon);
   void ShowWriteError();
+  // Reads the file into a fresh reader and keeps it, as the current WAV file, only
+  // when it loads: a failed Open leaves the file that Convert, Play WAV, the file
+  // information and Remake work on, and its grids, as they were.
+  bool LoadWavFile(const QString& fileName);
   void SetTempoControlsVisible(bool visible);
   void TileSubWindows(TileMode mode);
   void UpdateWindowList();
@@ -168,6 +177,9 @@ class TMForm : public QMainWindow, public SEngineSeam {
   // The piano roll's part of a run: creates it when no child window is open, gives
   // it the run's frame count and draws the notes. Empty until the piano roll exists.
   void ShowPianoRoll();
+  // The first time the piano roll's window is restored from maximised, it takes the
+  // child-window area less a margin.
+  void GiveRestoredSize(QMdiSubWindow* window);
   // Before the MIDI file is rewritten: the player may hold it open, so it is closed,
   // and Stop goes off. Closing the player itself joins here with the playback.
   void ClosePlayerBeforeRewrite();

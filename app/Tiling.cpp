@@ -1,5 +1,11 @@
 #include "Tiling.h"
 
+namespace {
+
+constexpr int kRestoreMargin = 24;  // pixels on each side
+
+}  // namespace
+
 std::vector<QRect> TileRects(int count, const QSize& area, TileMode mode) {
   std::vector<QRect> rects;
   if (count <= 0) return rects;
@@ -12,4 +18,10 @@ std::vector<QRect> TileRects(int count, const QSize& area, TileMode mode) {
                                                : QRect(0, start, area.width(), size));
   }
   return rects;
+}
+
+QRect RestoredRect(const QSize& area) {
+  const bool room = area.width() > 4 * kRestoreMargin && area.height() > 4 * kRestoreMargin;
+  const int m = room ? kRestoreMargin : 0;
+  return QRect(m, m, area.width() - 2 * m, area.height() - 2 * m);
 }

@@ -13,3 +13,7 @@ enum class TileMode {
 // The places of count child windows tiled over an area, in the order of the windows;
 // the pixels that do not divide evenly go to the last one. Empty for count <= 0.
 std::vector<QRect> TileRects(int count, const QSize& area, TileMode mode);
+
+// The normal place of a child window that was opened maximised and is restored: the
+// area less a margin on every side (none when the area is too small for one).
+QRect RestoredRect(const QSize& area);

@@ -327,6 +327,7 @@ void TPForm::TrackPointer(int x, int y) {
     pal.setColor(QPalette::WindowText, Qt::black);
     statusLabel->setPalette(pal);
     statusLabel->setText(QString::fromStdString(roll::StatusText(mousePitch)));
+    emit StatusTextShown();
   }
 }
 
@@ -342,8 +343,6 @@ void TPForm::ImgMouseDown(Qt::MouseButton button, int x, int y) {
   bandStart = bandEnd = QPoint(x1 + 3, y1 + 3);
   startFrame = mouseFrame;
   downPitch = mousePitch;
-  pressRise = mouseRise;
-  fillColour = button == Qt::LeftButton ? KeyColour(downPitch) : QColor(Qt::white);
 }
 
 void TPForm::ImgMouseMove(int x, int y) {
@@ -359,8 +358,6 @@ void TPForm::ImgMouseMove(int x, int y) {
 void TPForm::ImgMouseUp(Qt::MouseButton button, int x, int y) {
   if (!dragging || button != dragButton) return;
   TrackPointer(x, y);
-  XorBand(bandStart, bandEnd);
-  bandEnd = bandStart;
 
   SGesture g;
   g.button = button == Qt::LeftButton    ? SButton::Left
@@ -371,10 +368,12 @@ void TPForm::ImgMouseUp(Qt::MouseButton button, int x, int y) {
   g.downPitch = downPitch;
   g.newPitch = mousePitch;
   lastEdit = edit.Apply(g);
-  if (lastEdit.accepted && g.button != SButton::Middle) DrawPreview(lastEdit.gesture);
   dragging = 0;
   dragButton = Qt::NoButton;
-  Img->update();
+  // The note goes to the pitch under the release and its neighbours may change too:
+  // the roll is drawn again from the grids (which also takes the band away), so that
+  // it shows what Remake writes.
+  PaintView();
   if (lastEdit.Changed()) {
     history.Push(lastEdit);
     emit GridsEdited();
@@ -393,27 +392,6 @@ void TPForm::XorBand(QPoint from, QPoint to) {
   for (int x = from.x(); x != to.x(); x += step) {
     if (x < 0 || x >= canvas.width()) continue;
     line[x] = ~(kBandPen ^ line[x]) | 0xFF000000u;
-  }
-}
-
-// Shows the gesture at once in the row where it began: the new note's cells filled
-// with the colour of the press pitch, or the erased cells white. The grids' full result
-// appears with the next repaint.
-void TPForm::DrawPreview(const SGesture& applied) {
-  QImage& canvas = Img->Canvas();
-  if (canvas.isNull()) return;
-  const roll::Box box = roll::PreviewBox(applied.startFrame, applied.endFrame, SBHorz->value(),
-                                         pressRise, canvas.height());
-  QPainter p(&canvas);
-  const QColor grid = ToColor(roll::kGridColour);
-  p.fillRect(ToRect(box), fillColour);
-  if (applied.button == SButton::Left) {
-    p.fillRect(box.left - 1, box.top, 1, box.Height(), grid);
-    p.fillRect(box.right, box.top, 1, box.Height(), grid);
-  } else {
-    for (int x = box.left - 1; x < box.right; x += roll::kCell) {
-      p.fillRect(x, box.top, 1, box.Height(), grid);
-    }
   }
 }
 

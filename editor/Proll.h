@@ -105,6 +105,9 @@ class TPForm : public QWidget {
  signals:
   // The grids were changed by a gesture, an undo or a redo.
   void GridsEdited();
+  // The pitch readout was written into the status label (after every pointer move
+  // over the roll), so that its owner can fit the label to the text.
+  void StatusTextShown();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -125,7 +128,6 @@ class TPForm : public QWidget {
   void ImgMouseMove(int x, int y);
   void ImgMouseUp(Qt::MouseButton button, int x, int y);
   void XorBand(QPoint from, QPoint to);
-  void DrawPreview(const SGesture& applied);
 
   void Img_KeyMouseDown(Qt::MouseButton button, int x, int y);
   void Img_KeyMouseMove(int x, int y);
@@ -152,10 +154,8 @@ class TPForm : public QWidget {
   Qt::MouseButton dragButton = Qt::NoButton;
   int startFrame = 0;
   int downPitch = 0;
-  int pressRise = 0;
   QPoint bandStart;
   QPoint bandEnd;
-  QColor fillColour;
 
   // Keyboard strip.
   std::uint8_t keyDown = 0;

@@ -157,11 +157,6 @@ std::vector<NoteBar> NoteBars(const SSequence& marks, const SSequence& pitches, 
   return bars;
 }
 
-Box PreviewBox(int first, int last, int position, int rise, int height) {
-  const int top = height - (rise / kCell) * kCell - kBarHeight;
-  return {(first - position) * kCell + 1, top, (last - position) * kCell + kCell, top + kBarHeight};
-}
-
 Ranges AdjustRanges(int mainWindowHeight, int rollHeight, int rollWidth, int frameCount,
                     int bottomPitch) {
   Ranges r;

@@ -145,10 +145,6 @@ struct NoteBar {
 std::vector<NoteBar> NoteBars(const SSequence& marks, const SSequence& pitches, int position,
                               int frameCount, int bottomPitch, int height);
 
-// The preview of a gesture: the cells of the press row over the frames first .. last.
-// rise: the pointer's height above the roll's bottom at the press.
-Box PreviewBox(int first, int last, int position, int rise, int height);
-
 // Scroll ranges for the window's size and frame count.
 struct Ranges {
   int vertMax = 0;

@@ -55,6 +55,8 @@ void AppTest::SetUp() {
   sink = std::make_shared<SAudioOutput>(SAudioOutput::Mode::Sink);
   MForm->SetAudioOutput(sink);
   MForm->show();
+  // The maximised size arrives through the event loop; a user meets the window after it.
+  QCoreApplication::processEvents();
 }
 
 void AppTest::TearDown() {

@@ -21,6 +21,8 @@
 #include "AppFixture.h"
 #include "Main.h"
 #include "Option.h"
+#include "Proll.h"
+#include "SMediaPlayer.h"
 #include "UpDownEdit.h"
 
 namespace {
@@ -43,6 +45,16 @@ void ExpectStates(const CommandStates& want) {
   EXPECT_EQ(MForm->MIRemake->isEnabled(), want.remake);
 }
 
+// The window's picture where Lbl lies is the same as with no text at all.
+void ExpectLblShowsNothing() {
+  const QRect area(MForm->Lbl->mapTo(MForm, QPoint(0, 0)), MForm->Lbl->size());
+  const QImage shown = MForm->grab(area).toImage();
+  const QString text = MForm->Lbl->text();
+  MForm->Lbl->setText(QString());
+  const QImage empty = MForm->grab(area).toImage();
+  MForm->Lbl->setText(text);
+  EXPECT_TRUE(shown == empty) << text.toStdString();
+}
 
 }  // namespace
 
@@ -134,13 +146,20 @@ TEST_F(AppTest, ToolbarAndStatusBarStartAsDesigned) {
   }
 }
 
+TEST_F(AppTest, HiddenLabelLeavesNoTraceOnTheToolbar) {
+  ExpectLblShowsNothing();  // "処理中です" at start
+  Open(WriteWav(QStringLiteral("tune.wav"), ShortMelody()));
+  EXPECT_EQ(MForm->Lbl->text(), Qs("　　　完了　　　"));
+  ExpectLblShowsNothing();
+}
+
 TEST_F(AppTest, CommandStatesFollowOpenConvertPlayRemakeAndStop) {
   ExpectStates({false, false, false, false, false});
   ExpectButtonsFollowActions();
 
   const QString wav = WriteWav(QStringLiteral("tune.wav"), ShortMelody());
   Open(wav);
-  ExpectStates({true, true, true, false, false});
+  ExpectStates({true, true, true, false, true});
   ExpectButtonsFollowActions();
 
   MForm->MIConvertClick();
@@ -181,11 +200,51 @@ TEST_F(AppTest, FailedOpenShowsTheErrorAndChangesNoCommand) {
   EXPECT_EQ(MForm->cursor().shape(), Qt::ArrowCursor);
   ExpectStates({true, true, true, false, true});
   ExpectButtonsFollowActions();
+}
 
-  // The open dialog now holds the failed file; a Convert writes beside it.
-  EXPECT_EQ(MForm->OdFileName(), text.fileName());
-  MForm->MIConvertClick();
-  EXPECT_EQ(MForm->SdFileName(), dir.absoluteFilePath(QStringLiteral("notes.mid")));
+TEST_F(AppTest, AfterAFailedOpenEveryCommandWorksOnThePreviousFile) {
+  const QString wav = WriteWav(QStringLiteral("tune.wav"), ShortMelody());
+  const QString mid = dir.absoluteFilePath(QStringLiteral("tune.mid"));
+  Open(wav);
+  SEngine& e = MForm->Engine();
+  const auto gridCells = [&e] {
+    std::vector<std::uint8_t> cells;
+    for (const SSequence* grid : {&e.marks, &e.pitches}) {
+      for (int row = 0; row < grid->GetRows(); ++row) {
+        cells.insert(cells.end(), grid->Row(row), grid->Row(row) + grid->GetFrames());
+      }
+    }
+    return cells;
+  };
+  const std::vector<std::uint8_t> grids = gridCells();
+  ASSERT_GT(e.CountNotes(), 0);
+  MForm->MIInfoClick();
+  const QString info = ui->boxes.back().text;
+  const TPForm* roll = MForm->PianoRoll();
+
+  QFile text(dir.absoluteFilePath(QStringLiteral("notwav.wav")));
+  ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+  text.write("these are not samples");
+  text.close();
+  ui->boxes.clear();
+  Open(text.fileName());
+  ASSERT_EQ(ui->boxes.size(), 1u);
+  EXPECT_EQ(ui->boxes[0].caption, Qs("エラー"));
+  EXPECT_EQ(MForm->OdFileName(), wav);
+  EXPECT_EQ(gridCells(), grids);
+  EXPECT_EQ(MForm->PianoRoll(), roll);
+  MForm->MIInfoClick();
+  EXPECT_EQ(ui->boxes.back().text, info);
+
+  Run(MForm->MIPWav);
+  ExpectPlaying(SMediaPlayer::Device::Wave, wav);
+  Run(MForm->MIStop);
+  QFile::remove(mid);
+  Run(MForm->MIConvert);
+  EXPECT_EQ(MForm->SdFileName(), mid);
+  EXPECT_EQ(ReadBytes(mid), ConverterBytes(wav));
+  EXPECT_FALSE(QFile::exists(dir.absoluteFilePath(QStringLiteral("notwav.mid"))));
+  EXPECT_EQ(gridCells(), grids);
 }
 
 TEST_F(AppTest, CancelledOpenDoesNothing) {
@@ -248,11 +307,12 @@ TEST_F(AppTest, ToolbarButtonsRunTheirCommands) {
   ui->filesToPick.push_back(wav);
   QTest::mouseClick(MForm->TBOpen, Qt::LeftButton);
   EXPECT_EQ(MForm->OdFileName(), wav);
-  ExpectStates({true, true, true, false, false});
+  ExpectStates({true, true, true, false, true});
 
   // A disabled button does nothing.
-  QTest::mouseClick(MForm->TBRemake, Qt::LeftButton);
+  QTest::mouseClick(MForm->TBStop, Qt::LeftButton);
   EXPECT_EQ(ui->boxes.size(), 1u);  // only the conversion message
+  EXPECT_FALSE(MForm->MIStop->isEnabled());
 
   QTest::mouseClick(MForm->TBConvert, Qt::LeftButton);
   EXPECT_EQ(ui->boxes.size(), 2u);
@@ -283,7 +343,7 @@ TEST_F(AppTest, FileGivenAtStartOrDroppedOpensLikeOpen) {
   ASSERT_EQ(ui->boxes.size(), 1u);
   EXPECT_EQ(ui->boxes[0].text, Qs("ファイル変換が終了しました．"));
   EXPECT_EQ(MForm->OdFileName(), wav);
-  ExpectStates({true, true, true, false, false});
+  ExpectStates({true, true, true, false, true});
 
   QMimeData text;
   text.setUrls({QUrl::fromLocalFile(dir.absoluteFilePath(QStringLiteral("notes.txt")))});

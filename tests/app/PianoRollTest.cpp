@@ -7,6 +7,7 @@
 #include <QMdiSubWindow>
 #include <QScrollBar>
 #include <QTest>
+#include <QToolButton>
 
 #include "AppFixture.h"
 #include "Main.h"
@@ -14,7 +15,6 @@
 #include "UpDownEdit.h"
 
 namespace {
-
 
 // The middle of the roll's cell of frame f and pitch p.
 QPoint Cell(const TPForm& roll, int f, int p) {
@@ -101,11 +101,105 @@ TEST_F(AppTest, AnEditInTheRollReachesRemakesFileAndIsForgottenByTheNextConversi
   EXPECT_EQ(ReadBytes(mid), converted);
 }
 
+TEST_F(AppTest, RestoredRollTakesTheChildAreaLessAMargin) {
+  Open(WriteWav(QStringLiteral("tune.wav"), ShortMelody()));
+  QMdiSubWindow* window = MForm->MdiArea()->subWindowList().front();
+  ASSERT_TRUE(window->isMaximized());
+  window->showNormal();
+  const QSize area = MForm->MdiArea()->viewport()->size();
+  EXPECT_GT(window->width(), 400);
+  EXPECT_GT(window->height(), 300);
+  EXPECT_TRUE(QRect(QPoint(0, 0), area).contains(window->geometry()));
+  EXPECT_LT(window->width(), area.width());
+  // The roll inside has a client area to work in.
+  EXPECT_GT(MForm->PianoRoll()->Img->height(), 200);
+  SaveScreenshot(MForm, QStringLiteral("restored-roll.png"));
+
+  // Maximised and restored again by the user, it keeps the size it was given.
+  window->resize(500, 350);
+  window->showMaximized();
+  window->showNormal();
+  EXPECT_EQ(window->size(), QSize(500, 350));
+}
+
+TEST_F(AppTest, RemakeRightAfterOpenWritesTheEdit) {
+  const QString wav = WriteWav(QStringLiteral("tune.wav"), ShortMelody());
+  const QString mid = dir.absoluteFilePath(QStringLiteral("tune.mid"));
+  Open(wav);
+  const std::vector<std::uint8_t> converted = ReadBytes(mid);
+  ASSERT_TRUE(MForm->MIRemake->isEnabled());
+  ASSERT_TRUE(MForm->TBRemake->isEnabled());
+
+  TPForm& roll = *MForm->PianoRoll();
+  const int pitch = roll.BottomPitch() + 3;  // E + 3: G, outside the melody's rows
+  QTest::mousePress(roll.Img, Qt::LeftButton, Qt::NoModifier, Cell(roll, 60, pitch));
+  QTest::mouseMove(roll.Img, Cell(roll, 70, pitch));
+  QTest::mouseRelease(roll.Img, Qt::LeftButton, Qt::NoModifier, Cell(roll, 70, pitch));
+  ASSERT_TRUE(roll.LastEdit().Changed());
+
+  Run(MForm->MIRemake);
+  const std::vector<std::uint8_t> remade = ReadBytes(mid);
+  EXPECT_NE(remade, converted);
+  EXPECT_EQ(remade,
+            ConverterBytes(wav, 60, 70, 3, MForm->UDTempo->value(), {roll.LastEdit().gesture}));
+}
+
+TEST_F(AppTest, PitchReadoutShowsWholeAndTheTempoControlsStay) {
+  const QString wav = WriteWav(QStringLiteral("tune.wav"), ShortMelody());
+  Open(wav);
+  TPForm& roll = *MForm->PianoRoll();
+  QLabel& lbl = *MForm->Lbl;
+  const QPoint tempoLabel = MForm->Lbl2->pos(), tempoControl = MForm->UDTempo->pos();
+
+  // The highest rows give the longest texts: two-digit octaves, " ファ# " 10 among them.
+  roll.SBVert->setValue(roll.SBVert->maximum() - 120);
+  ASSERT_EQ(roll.BottomPitch(), 120);
+  bool sawLongest = false;
+  int longest = 0;
+  for (int y = roll.Img->height() - 5; y > 0; y -= 10) {
+    QTest::mouseMove(roll.Img, QPoint(55, y));
+    const QString shown = lbl.text();
+    ASSERT_TRUE(shown.endsWith(Qs(" ** オクターブ : ") + QString::number(roll.MousePitch() / 12)))
+        << shown.toStdString();
+    EXPECT_LE(lbl.fontMetrics().horizontalAdvance(shown), lbl.contentsRect().width())
+        << shown.toStdString();
+    EXPECT_LE(lbl.geometry().right(), MForm->Lbl2->geometry().left());
+    sawLongest |= roll.MousePitch() == 126;
+    longest = std::max(longest, lbl.width());
+  }
+  EXPECT_TRUE(sawLongest);
+  EXPECT_GT(longest, 75);
+  EXPECT_EQ(MForm->Lbl2->pos(), tempoLabel);
+  EXPECT_EQ(MForm->UDTempo->pos(), tempoControl);
+
+  // Over a note of the melody.
+  int row = 0, frame = 0;
+  while (MForm->Engine().marks.Row(row)[frame] != 9) {
+    if (++frame == MForm->Engine().Frames()) frame = 0, ++row;
+  }
+  const int pitch = MForm->Engine().pitches.Row(row)[frame];
+  roll.SBVert->setValue(roll.SBVert->maximum() - (pitch - 7));
+  ASSERT_LE(roll.BottomPitch(), pitch);
+  QTest::mouseMove(roll.Img, Cell(roll, frame + 1, pitch));
+  ASSERT_EQ(roll.MousePitch(), pitch);
+  EXPECT_LE(lbl.fontMetrics().horizontalAdvance(lbl.text()), lbl.contentsRect().width());
+  SaveScreenshot(MForm, QStringLiteral("readout-over-note.png"));
+
+  // The run's own texts fit the label again, left of the progress bar's place.
+  int atBox = 0;
+  ui->onBox = [&](const Box&) { atBox = lbl.width(); };
+  Run(MForm->MIConvert);
+  EXPECT_EQ(atBox, std::max(75, lbl.sizeHint().width()));
+  EXPECT_LT(atBox, longest);
+}
+
 TEST_F(AppTest, ProgramEndsCleanlyWithTheRollOpenANoteHeldAndAFilePlaying) {
   const QString wav = WriteWav(QStringLiteral("tune.wav"), ShortMelody());
   Open(wav);
   TPForm& roll = *MForm->PianoRoll();
-  QTest::mousePress(roll.Img_Key, Qt::LeftButton, Qt::NoModifier, QPoint(20, 100));
+  // A key some rows up from the lowest, well inside the SoundFont's range.
+  QTest::mousePress(roll.Img_Key, Qt::LeftButton, Qt::NoModifier,
+                    QPoint(20, roll.Img_Key->height() - 100));
   ASSERT_TRUE(roll.KeyDown());
   // The strip's note sounds on the window's output, made at this first note.
   EXPECT_GT(Render(0.02), 0.001f);

@@ -93,7 +93,7 @@ TEST(TPForm, LayoutAndResize) {
   EXPECT_EQ(r.form.SBHorz->maximum(), 0);
 }
 
-TEST(TPForm, LeftDragWritesANoteWithBandPreviewAndStatus) {
+TEST(TPForm, LeftDragWritesANoteWithBandAndStatus) {
   Roll r;
   QSignalSpy edited(&r.form, &TPForm::GridsEdited);
   const QPoint from = r.Cell(5, 66), to = r.Cell(9, 66);
@@ -109,7 +109,7 @@ TEST(TPForm, LeftDragWritesANoteWithBandPreviewAndStatus) {
   EXPECT_EQ(r.grids.Marks(0).substr(0, 21), "0 0 0 0 0 9 0 0 0 8 0");
   EXPECT_EQ(r.grids.pitches.Row(0)[7], 66);
   EXPECT_EQ(edited.count(), 1);
-  // The preview in F#'s colour, the band gone, grid lines kept at its ends and above.
+  // The stored note in F#'s colour, the band gone, grid lines kept at its ends and above.
   const QRgb fSharp = Colour(roll::kKeyColours[6]);
   EXPECT_EQ(r.Pixel(51, from.y()), fSharp);
   EXPECT_EQ(r.Pixel(65, bandY), fSharp);
@@ -136,6 +136,32 @@ TEST(TPForm, LeftDragWritesANoteWithBandPreviewAndStatus) {
   r.Drag(Qt::LeftButton, r.Cell(3, 127), QPoint(r.Cell(6, 127).x(), 5));
   EXPECT_FALSE(r.form.LastEdit().accepted);
   EXPECT_EQ(edited.count(), 3);
+}
+
+// A drag that drifts off its row stores the note at the pitch under the release; the
+// roll shows that note, and nothing at the row where the press began.
+TEST(TPForm, AfterAGestureTheRollShowsTheStoredPitch) {
+  Roll r;
+  r.ScrollTo(60);
+  const QRgb cSharp = Colour(roll::kKeyColours[1]);
+  r.Drag(Qt::LeftButton, r.Cell(5, 66), r.Cell(12, 61));  // five rows down
+  ASSERT_EQ(r.grids.pitches.Row(0)[5], 61);
+  EXPECT_EQ(r.grids.marks.Row(0)[12], 8);
+  for (int f = 5; f <= 12; ++f) {
+    EXPECT_EQ(r.Pixel(r.Cell(f, 61)), cSharp) << f;
+    EXPECT_EQ(r.Pixel(r.Cell(f, 66)), kWhite) << f;
+  }
+
+  // Released above the roll: the note lies above the view, so no bar is shown for it.
+  const int top = r.form.BottomPitch() + r.H() / 10;
+  r.Drag(Qt::LeftButton, r.Cell(20, 70), QPoint(r.Cell(26, 70).x(), -25));
+  ASSERT_TRUE(r.form.LastEdit().accepted);
+  const int stored = r.form.LastEdit().gesture.newPitch;
+  EXPECT_GT(stored, top);
+  EXPECT_EQ(r.grids.pitches.Row(0)[22], stored);
+  for (int p = r.form.BottomPitch(); p < top; ++p) EXPECT_EQ(r.Pixel(r.Cell(22, p)), kWhite) << p;
+  r.ScrollTo(roll::IsBlackKey(stored - 2) ? stored - 3 : stored - 2);
+  EXPECT_EQ(r.Pixel(r.Cell(22, stored)), Colour(roll::kKeyColours[std::size_t(stored % 12)]));
 }
 
 TEST(TPForm, RightDragErasesAndMiddleDragOnlyShowsTheBand) {

@@ -73,9 +73,8 @@ TEST(RollGeometry, NoteBarsFollowTheView) {
   ASSERT_EQ(bars.size(), 2u);
   EXPECT_EQ(bars[0].box, (Box{31, 171, 70, 180}));
   EXPECT_EQ(bars[1].box, (Box{21, 191, 70, 200}));
-  EXPECT_EQ(PreviewBox(3, 6, 0, 200 - 175, 200), bars[0].box);  // a preview is a bar
-  bars = NoteBars(g.marks, g.pitches, 4, 40, 60, 200);          // begun left of the view
-  EXPECT_EQ(bars[0].box, (Box{0, 171, 29, 180}));               // one pixel shorter
+  bars = NoteBars(g.marks, g.pitches, 4, 40, 60, 200);  // begun left of the view
+  EXPECT_EQ(bars[0].box, (Box{0, 171, 29, 180}));       // one pixel shorter
   EXPECT_TRUE(NoteBars(g.marks, g.pitches, 0, 6, 60, 200).empty());
   EXPECT_EQ(NoteBars(g.marks, g.pitches, 0, 5000, 60, 200).size(), 2u);  // past the grids
 }
