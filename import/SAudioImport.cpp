@@ -19,9 +19,10 @@ namespace {
 
 constexpr sf_count_t kBlockSamples = 1 << 15;  // decoded values per read, all channels
 constexpr std::size_t kSniffBytes = 12;        // enough for every magic number tested
-// Frames per byte of file beyond which a header's frame count is not believed: digital
-// silence in FLAC, the most compact real case, stays near 200.
-constexpr std::int64_t kMaxFramesPerByte = 256;
+// Frames per byte of file beyond which a header's frame count is not believed. Digital
+// silence, the most compact real audio, reaches about 350 in FLAC and 300 in Vorbis;
+// encoders with longer blocks go further.
+constexpr std::int64_t kMaxFramesPerByte = 4096;
 // Headroom over a believed count, for decoders whose count is an estimate (MP3 without
 // a length tag): one second plus one percent. Pages never written cost no memory.
 constexpr std::int64_t kReserveSlackSamples = 44100;
@@ -130,9 +131,9 @@ void Describe(int format, SSourceFormat& f) {
   }
 }
 
-// libsndfile's own words for a decoder error, without its "Error : " prefix.
-std::string DecoderWords(SNDFILE* f) {
-  std::string s = sf_strerror(f);
+// libsndfile's own words for an error, without its "Error : " prefix.
+std::string LibraryWords(const char* words) {
+  std::string s = words != nullptr ? words : "";
   const std::string prefix = "Error : ";
   if (s.compare(0, prefix.size(), prefix) == 0) s.erase(0, prefix.size());
   while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
@@ -204,7 +205,7 @@ std::int32_t SAudioImport::Open(const std::string& fileName) {
     sndfile.reset(sf_open_fd(file.get(), SFM_READ, &info, SF_FALSE));
     if (!sndfile) {
       openError = sf_error(nullptr);
-      openWords = sf_error_number(openError);
+      openWords = LibraryWords(sf_error_number(openError));
     }
   }
   if (!sndfile) {
@@ -325,7 +326,8 @@ std::int32_t SAudioImport::Decode(const std::function<void(std::size_t)>& onSamp
   decoder.Finish();
   if (sf_error(sndfile.get()) != SF_ERR_NO_ERROR) {
     return Fail(Failure::DecodeError, kDecodeError,
-                "after " + std::to_string(decoded) + " frames: " + DecoderWords(sndfile.get()));
+                "after " + std::to_string(decoded) +
+                    " frames: " + LibraryWords(sf_strerror(sndfile.get())));
   }
   // A FLAC stream states its exact length; ending short of it means the file was cut.
   if ((format.sndfileFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC && claimed > 0 &&

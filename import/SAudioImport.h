@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ImportConstants.h"
@@ -91,7 +92,8 @@ class SAudioImport {
   const SSourceFormat& GetSourceFormat() const { return format; }
   // The first channel at 44100 Hz, valid until the next Open or TakeSamples.
   const std::vector<std::int16_t>& GetSamples() const { return samples; }
-  std::vector<std::int16_t> TakeSamples() { return std::move(samples); }
+  // Hands the samples over (no copy) and leaves GetSamples empty.
+  std::vector<std::int16_t> TakeSamples() { return std::exchange(samples, {}); }
   // True when the source rate was not 44100 Hz.
   bool WasResampled() const {
     return format.sampleRate != zuroka::kImportRate && format.sampleRate > 0;

@@ -17,7 +17,7 @@ float Clip(float v) {
 }  // namespace
 
 SDecodeAhead::SDecodeAhead(sf_private_tag* file, int channels, bool asInt,
-                           std::size_t framesPerBlock)
+                           std::size_t framesPerBlock, bool ahead)
     : file(file), channels(channels), asInt(asInt), framesPerBlock(framesPerBlock) {
   const std::size_t values = framesPerBlock * static_cast<std::size_t>(channels);
   if (asInt) {
@@ -27,10 +27,13 @@ SDecodeAhead::SDecodeAhead(sf_private_tag* file, int channels, bool asInt,
   }
   blocks.assign(kBlocks, std::vector<float>(framesPerBlock));
   lengths.assign(kBlocks, 0);
-  try {
-    worker = std::thread(&SDecodeAhead::Run, this);
-  } catch (const std::system_error&) {
-    inline_ = true;
+  inline_ = !ahead;
+  if (ahead) {
+    try {
+      worker = std::thread(&SDecodeAhead::Run, this);
+    } catch (const std::system_error&) {
+      inline_ = true;
+    }
   }
 }
 

@@ -24,8 +24,9 @@ class SDecodeAhead {
   // file: open for reading, borrowed. channels: 1 or more. asInt: decode through
   // libsndfile's 32-bit integer path (exact for every integer encoding up to 24 bits)
   // rather than its float path (float data and the lossy codecs, which decode to float).
-  // framesPerBlock: frames per read, 1 or more.
-  SDecodeAhead(sf_private_tag* file, int channels, bool asInt, std::size_t framesPerBlock);
+  // framesPerBlock: frames per read, 1 or more. ahead false: no worker, Next decodes.
+  SDecodeAhead(sf_private_tag* file, int channels, bool asInt, std::size_t framesPerBlock,
+               bool ahead = true);
   ~SDecodeAhead();
   SDecodeAhead(const SDecodeAhead&) = delete;
   SDecodeAhead& operator=(const SDecodeAhead&) = delete;

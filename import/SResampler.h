@@ -14,11 +14,13 @@ struct soxr;
 // libsoxr, high-quality recipe (20-bit precision, linear phase, passband to 91 % of the
 // lower Nyquist frequency), one thread. Chosen over libsamplerate by
 // bench/resampler_compare: on melody tones both stay far below 16-bit resolution
-// (signal to error 131-134 dB for soxr, 139-150 dB for the best sinc), but soxr
-// resamples a minute of 48 kHz audio in about 30-60 ms where the best sinc takes
-// 3.5-5 s and even the fastest sinc 0.4-0.6 s, which would alone exceed the time a whole
-// conversion may take. Its output is time-aligned with the input (the filter delay is
-// removed) and does not depend on how the input is split into blocks.
+// (signal to error 131-134 dB for soxr HQ, 139-150 dB for the best sinc), aliases of
+// tones above 22050 Hz are below -130 dB for both, but soxr resamples a minute of
+// 48 kHz audio in 30-70 ms where the best sinc takes 3.5-9 s and even the fastest sinc
+// (0.45-0.75 s, and a passband that ends at 80 %) would make a ten-minute file's import
+// take several times its whole conversion. Its output is time-aligned with the input
+// (the filter delay is removed) and does not depend on how the input is split into
+// blocks.
 //
 // Not thread-safe; one resampler per stream. Streams on different threads are independent.
 class SResampler {
