@@ -5,8 +5,10 @@ namespace zuroka::audio {
 
 inline constexpr int kStreamRate = 44100;  // samples per second of the one output stream
 
-// Drivers tried in turn for the output stream, as FluidSynth names them.
+// Drivers tried in turn for the output stream, as FluidSynth names them; "pulseaudio"
+// is this layer's own (SPulseStream).
 inline constexpr const char* kDrivers[] = {"pipewire", "pulseaudio", "alsa", "sdl2"};
+inline constexpr const char* kOwnPulseDriver = "pulseaudio";
 
 // General MIDI SoundFonts: the system's choice first, then those Debian installs.
 inline constexpr const char* kSoundFontDir = "/usr/share/sounds/sf2";
@@ -38,12 +40,14 @@ inline constexpr int kLimiterMaxLookahead = 1024;    // frames, whatever the str
 // Frames handled per step inside the audio callback (scratch buffers are this long).
 inline constexpr int kMixChunk = 512;
 
-// The device's period and number of periods: 1024 frames are 23 ms at 44100 Hz, so the
-// stream holds 23 to 46 ms of sound (FluidSynth's PulseAudio driver asks the server
-// for one period of buffer, ALSA gets two). Long enough for a busy desktop to keep it
-// fed, short enough for a key of the keyboard strip to sound within 60 ms.
+// The output's latency, long enough for a busy desktop to keep the stream fed, short
+// enough for a key of the keyboard strip to sound within 60 ms. FluidSynth's drivers
+// get periods of 1024 frames (23 ms at 44100 Hz), two of them where the driver has a
+// buffer of periods (ALSA); the PulseAudio stream has 40 ms of buffer and is asked for
+// more every 10 ms.
 inline constexpr int kPeriodFrames = 1024;
 inline constexpr int kPeriods = 2;
+inline constexpr double kPulseLatency = 0.040;  // seconds
 
 // When the output has been silent this long (nothing playing, no key held, no voice
 // sounding) the stream is closed, so that an idle program costs the machine nothing;

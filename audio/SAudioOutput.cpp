@@ -16,6 +16,7 @@
 #endif
 
 #include "SLimiter.h"
+#include "SPulseStream.h"
 #include "SWavSource.h"
 
 using namespace zuroka::audio;
@@ -124,8 +125,8 @@ SAudioOutput::~SAudioOutput() {
     keeperWake.notify_all();
     keeper.join();
   }
-  // The driver's thread runs the callback on this object: stop it before anything goes.
-  driver.reset();
+  // The stream's thread runs the callback on this object: stop it before anything goes.
+  CloseStream();
 #ifdef ZUROKA_AUDIO_SDL2
   if (sdlStarted) SDL_QuitSubSystem(SDL_INIT_AUDIO);
 #endif
@@ -144,7 +145,10 @@ std::shared_ptr<SAudioOutput> SAudioOutput::Shared() {
 }
 
 bool SAudioOutput::OpenDriver(const char* name, std::string& error) {
-  if (fluid_settings_setstr(settings.get(), "audio.driver", name) != FLUID_OK) return false;
+  const bool own = std::string(name) == kOwnPulseDriver;
+  if (!own && fluid_settings_setstr(settings.get(), "audio.driver", name) != FLUID_OK) {
+    return false;
+  }
 #ifdef ZUROKA_AUDIO_SDL2
   // FluidSynth's SDL2 driver expects the program to have started SDL's audio.
   if (std::string(name) == "sdl2" && !sdlStarted) {
@@ -155,13 +159,28 @@ bool SAudioOutput::OpenDriver(const char* name, std::string& error) {
     sdlStarted = true;
   }
 #endif
-  LogCapture capture(error);
   // A new stream starts its idle count from zero.
   quietFrames.store(0);
   wakeCount.fetch_add(1);
-  driver.reset(new_fluid_audio_driver2(settings.get(), &SAudioOutput::AudioCallback, this));
-  if (driver) streamOpens.fetch_add(1);
-  return driver != nullptr;
+  if (own) {
+    // FluidSynth's own PulseAudio driver sends its sound through a second thread of
+    // normal priority and asks the server for one period of buffer: under load it
+    // starves. This stream renders inside the server's request.
+    pulse = SPulseStream::Open(rate, kPulseLatency, &SAudioOutput::PulseRender, this, error);
+  } else {
+    LogCapture capture(error);
+    driver.reset(new_fluid_audio_driver2(settings.get(), &SAudioOutput::AudioCallback, this));
+  }
+  if (!IsStreamOpen()) return false;
+  streamOpens.fetch_add(1);
+  return true;
+}
+
+bool SAudioOutput::IsStreamOpen() const { return driver != nullptr || pulse != nullptr; }
+
+void SAudioOutput::CloseStream() {
+  pulse.reset();
+  driver.reset();
 }
 
 bool SAudioOutput::Start() {
@@ -176,6 +195,7 @@ bool SAudioOutput::Start() {
   std::string reasons;  // "PulseAudio: why; ALSA: why"
   std::unique_lock<std::mutex> guard(streamLock);
   snd_lib_error_set_handler(&SilentAlsaError);
+  available.emplace_back(kOwnPulseDriver);
   for (const char* name : kDrivers) {
     if (std::find(available.begin(), available.end(), name) == available.end()) continue;
     std::string error;
@@ -207,7 +227,7 @@ void SAudioOutput::Wake() {
   if (mode == Mode::Sink) return;
   std::unique_lock<std::mutex> guard(streamLock);
   if (!running) return;
-  if (driver) {
+  if (IsStreamOpen()) {
     // A Wake the callback has not seen yet keeps the stream open.
     wakeCount.fetch_add(1);
     return;
@@ -223,7 +243,7 @@ void SAudioOutput::Wake() {
 bool SAudioOutput::IsStreaming() const {
   if (mode == Mode::Sink) return true;
   std::lock_guard<std::mutex> guard(streamLock);
-  return driver != nullptr;
+  return IsStreamOpen();
 }
 
 void SAudioOutput::KeepStream() {
@@ -232,16 +252,16 @@ void SAudioOutput::KeepStream() {
   const auto idleFrames = static_cast<std::int64_t>(kIdleStopSeconds * rate);
   std::unique_lock<std::mutex> guard(streamLock);
   while (!keeperQuit) {
-    if (!driver) {
+    if (!IsStreamOpen()) {
       keeperWake.wait(guard);
       continue;
     }
     keeperWake.wait_for(guard, check);
     // Quiet since a Wake that came after every Play and message: nothing is waiting
     // to be heard. Wake takes streamLock, so none can slip in before the close.
-    if (driver && !keeperQuit && wakeSeen.load() == wakeCount.load() &&
+    if (IsStreamOpen() && !keeperQuit && wakeSeen.load() == wakeCount.load() &&
         quietFrames.load() >= idleFrames) {
-      driver.reset();
+      CloseStream();
     }
   }
 }
@@ -353,6 +373,10 @@ void SAudioOutput::DrainLiveMessages() {
     }
   }
   liveHead.store(head, std::memory_order_release);
+}
+
+void SAudioOutput::PulseRender(void* data, float* left, float* right, int frames) {
+  static_cast<SAudioOutput*>(data)->Mix(frames, left, right);
 }
 
 int SAudioOutput::AudioCallback(void* data, int len, int, float*[], int nout, float* out[]) {

@@ -15,11 +15,13 @@
 #include "AudioConstants.h"
 #include "SLimiter.h"
 
+class SPulseStream;
 class SWavSource;
 
 // The program's one output stream: a FluidSynth synth (MIDI files and live notes) and
 // the WAV being played, mixed in one audio callback and sent to the first driver that
-// opens (PipeWire, PulseAudio, ALSA, SDL2). The synth's part goes through a limiter, so
+// opens (FluidSynth's for PipeWire, ALSA and SDL2; for PulseAudio a stream of its own,
+// SPulseStream). The synth's part goes through a limiter, so
 // that dense chords never clip; the WAV is passed through sample for sample. In Sink
 // mode there is no driver: the caller pulls the mixed audio with Render, as the tests do.
 //
@@ -155,6 +157,7 @@ class SAudioOutput {
   };
 
   static int AudioCallback(void* data, int len, int nfx, float* fx[], int nout, float* out[]);
+  static void PulseRender(void* data, float* left, float* right, int frames);
   // The mix of one block: live messages, synth through the limiter, WAV. Writes out.
   void Mix(int frames, float* left, float* right);
   void DrainLiveMessages();
@@ -164,6 +167,9 @@ class SAudioOutput {
   void WaitForCallback() const;
   // Opens the driver; the caller holds streamLock.
   bool OpenDriver(const char* name, std::string& error);
+  // Whether a stream is open, and closing it; the caller holds streamLock.
+  bool IsStreamOpen() const;
+  void CloseStream();
   // Closes the stream when the callback has found it idle long enough.
   void KeepStream();
 
@@ -211,4 +217,5 @@ class SAudioOutput {
   std::unique_ptr<fluid_settings_t, SettingsDeleter> settings;
   std::unique_ptr<fluid_synth_t, SynthDeleter> synth;
   std::unique_ptr<fluid_audio_driver_t, DriverDeleter> driver;
+  std::unique_ptr<SPulseStream> pulse;  // instead of a driver, for PulseAudio
 };
