@@ -1,5 +1,7 @@
 #pragma once
 
+#include <samplerate.h>
+
 // Fixed numbers of playback: the output stream, the synth and where the SoundFonts are.
 namespace zuroka::audio {
 
@@ -64,6 +66,9 @@ inline constexpr int kWavRingFrames = 131072;  // a power of two
 inline constexpr int kWavPrefillFrames = 8192;
 inline constexpr int kWavDecodeFrames = 4096;
 inline constexpr double kWavDecodePollSeconds = 0.04;
+// The converter for files at other rates: 121 dB of signal to noise, far beyond what
+// 16-bit sound holds, at a third of the cost of libsamplerate's best.
+inline constexpr int kResamplerType = SRC_SINC_MEDIUM_QUALITY;
 // A file whose contents change under the player fades out over this many frames.
 inline constexpr int kWavFadeFrames = 256;
 // In Sink mode Render waits at most this long for the decoder (seconds).

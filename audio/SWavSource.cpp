@@ -85,9 +85,7 @@ bool SWavSource::Open(SFileHandle handle, int streamRate, std::string& error) {
   }
   if (info.samplerate != streamRate) {
     int srcError = 0;
-    // Best quality: it runs about 18 times faster than real time for a stereo file, on
-    // the decoding thread.
-    resampler.reset(src_new(SRC_SINC_BEST_QUALITY, 2, &srcError));
+    resampler.reset(src_new(kResamplerType, 2, &srcError));
     if (!resampler) {
       error = std::string("the resampler cannot be created (") + src_strerror(srcError) + ")";
       return false;

@@ -14,6 +14,7 @@
 #include <random>
 #include <thread>
 
+#include "AudioConstants.h"
 #include "AudioTestSupport.h"
 #include "PulseTestServer.h"
 #include "SAudioOutput.h"
@@ -231,7 +232,7 @@ TEST_F(RealServer, WavAtAnotherRateArrivesWithinTheResamplersError) {
   d.data_out = expected.data();
   d.output_frames = static_cast<long>(expected.size());
   d.src_ratio = static_cast<double>(kRate) / kFileRate;
-  ASSERT_EQ(src_simple(&d, SRC_SINC_BEST_QUALITY, 1), 0);
+  ASSERT_EQ(src_simple(&d, zuroka::audio::kResamplerType, 1), 0);
   expected.resize(static_cast<std::size_t>(d.output_frames_gen));
 
   SMediaPlayer player(output);
