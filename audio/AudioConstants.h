@@ -8,8 +8,9 @@ namespace zuroka::audio {
 inline constexpr int kStreamRate = 44100;  // samples per second of the one output stream
 
 // Drivers tried in turn for the output stream, as FluidSynth names them; "pulseaudio"
-// is this layer's own (SPulseStream).
-inline constexpr const char* kDrivers[] = {"pipewire", "pulseaudio", "alsa", "sdl2"};
+// is this layer's own (SPulseStream), first because it is the one measured under load
+// (PipeWire desktops serve it too).
+inline constexpr const char* kDrivers[] = {"pulseaudio", "pipewire", "alsa", "sdl2"};
 inline constexpr const char* kOwnPulseDriver = "pulseaudio";
 
 // General MIDI SoundFonts: the system's choice first, then those Debian installs.

@@ -227,6 +227,7 @@ void SAudioOutput::Wake() {
   if (mode == Mode::Sink) return;
   std::unique_lock<std::mutex> guard(streamLock);
   if (!running) return;
+  if (pulse && !pulse->IsGood()) CloseStream();  // the server went away meanwhile
   if (IsStreamOpen()) {
     // A Wake the callback has not seen yet keeps the stream open.
     wakeCount.fetch_add(1);
@@ -261,6 +262,9 @@ void SAudioOutput::KeepStream() {
     // to be heard. Wake takes streamLock, so none can slip in before the close.
     if (IsStreamOpen() && !keeperQuit && wakeSeen.load() == wakeCount.load() &&
         quietFrames.load() >= idleFrames) {
+      CloseStream();
+    } else if (pulse && !pulse->IsGood()) {
+      // A stream the server dropped asks for nothing more; the next Wake opens a new one.
       CloseStream();
     }
   }

@@ -118,6 +118,14 @@ SPulseStream::~SPulseStream() {
   pa_threaded_mainloop_free(loop);
 }
 
+bool SPulseStream::IsGood() const {
+  pa_threaded_mainloop_lock(loop);
+  const bool good = PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) &&
+                    PA_STREAM_IS_GOOD(pa_stream_get_state(stream));
+  pa_threaded_mainloop_unlock(loop);
+  return good;
+}
+
 void SPulseStream::OnContextState(pa_context*, void* self) {
   pa_threaded_mainloop_signal(static_cast<SPulseStream*>(self)->loop, 0);
 }

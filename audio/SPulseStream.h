@@ -34,6 +34,10 @@ class SPulseStream {
   SPulseStream(const SPulseStream&) = delete;
   SPulseStream& operator=(const SPulseStream&) = delete;
 
+  // False once the server has gone or dropped the stream: it will not ask for sound
+  // again, and a new stream has to be opened.
+  bool IsGood() const;
+
  private:
   SPulseStream() = default;
   static void OnContextState(pa_context* c, void* self);

@@ -91,18 +91,20 @@ bool SWavSource::Open(SFileHandle handle, int streamRate, std::string& error) {
       return false;
     }
   }
-  try {
-    decoder = std::thread(&SWavSource::DecodeLoop, this);
-  } catch (const std::system_error&) {
-    error = "the thread that decodes the sound file cannot be started";
-    return false;
-  }
   snd = std::move(s);
   fileRate = info.samplerate;
   fileChannels = info.channels;
   fileFrames = info.frames;
   ratio = r;
   file = std::move(handle);
+  try {
+    decoder = std::thread(&SWavSource::DecodeLoop, this);
+  } catch (const std::system_error&) {
+    snd.reset();
+    file.Reset();
+    error = "the thread that decodes the sound file cannot be started";
+    return false;
+  }
   return true;
 }
 

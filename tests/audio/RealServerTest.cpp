@@ -296,4 +296,32 @@ TEST_F(RealServer, AKeyPressOpensTheClosedStreamAndItClosesAgainAfterTheRelease)
       << "the stream stayed open after the key was released";
 }
 
+TEST_F(RealServer, WhenTheSoundServerGoesAndAnotherComesTheNextPlaySoundsThere) {
+  const std::string path = dir / "tone.wav";
+  ASSERT_TRUE(WriteWav16(path, Sine(440, 2.0, kRate, 0.5), 1, kRate));
+  SMediaPlayer player(output);
+  player.SetFileName(path);
+  ASSERT_TRUE(player.Open()) << player.GetErrorText();
+  player.Play();
+  Sleep(0.3);
+  server.reset();  // the daemon ends under the playing stream
+  Sleep(0.3);
+  player.Stop();
+  player.Close();
+
+  server = std::make_unique<PulseTestServer>();
+  ASSERT_TRUE(server->IsUp()) << server->GetError();
+  server->UseInThisProcess();
+  auto rec = Record();
+  ASSERT_TRUE(player.Open()) << player.GetErrorText();
+  player.Play();
+  ASSERT_TRUE(WaitFor(5.0, [&] { return !player.IsPlaying(); })) << "the file did not end";
+  Sleep(kTailSeconds);
+  const std::vector<float> got = Channel(rec->Stop(), 0);
+  std::size_t first = 0;
+  while (first < got.size() && got[first] == 0.0f) ++first;
+  ASSERT_LT(first + Frames(1.0), got.size()) << "nothing was heard from the new server";
+  EXPECT_NEAR(PitchHz(got, first + Frames(0.5), 4096), 440, 5);
+}
+
 }  // namespace
