@@ -458,7 +458,8 @@ TPForm* TMForm::PianoRoll() const { return pianoRoll; }
 void TMForm::ShowPianoRoll() {
   // The roll is gone once the user has closed it (it deletes itself); a roll still
   // open is reused, so its place and scroll position stay.
-  if (!pianoRoll) {
+  const bool created = !pianoRoll;
+  if (created) {
     pianoRoll = new TPForm(*engine, Lbl, liveNotesPort.get());
     connect(pianoRoll, &TPForm::StatusTextShown, this, &TMForm::FitLbl);
     auto* window = new QMdiSubWindow;
@@ -472,6 +473,10 @@ void TMForm::ShowPianoRoll() {
   }
   pianoRoll->SetFrameCount(engine->Frames());
   pianoRoll->DrawNotes();
+  // Another file starts at its beginning with its melody in sight; the same file again
+  // keeps the place the user was working at.
+  if (created || rollFile != odFileName) pianoRoll->ShowFromStart();
+  rollFile = odFileName;
 }
 
 void TMForm::GiveRestoredSize(QMdiSubWindow* window) {

@@ -175,7 +175,8 @@ class TMForm : public QMainWindow, public SEngineSeam {
   bool MidiFileExists() const;
 
   // The piano roll's part of a run: creates it when no child window is open, gives
-  // it the run's frame count and draws the notes. Empty until the piano roll exists.
+  // it the run's frame count and draws the notes, from the start of the recording when
+  // it showed another file.
   void ShowPianoRoll();
   // The first time the piano roll's window is restored from maximised, it takes the
   // child-window area less a margin.
@@ -194,6 +195,7 @@ class TMForm : public QMainWindow, public SEngineSeam {
 
   QMdiArea* mdiArea;
   QPointer<TPForm> pianoRoll;
+  QString rollFile;  // the WAV file whose conversion the piano roll shows
   QString odFileName;
   std::vector<QAction*> windowListActions;
   std::unique_ptr<SEngine> engine;
