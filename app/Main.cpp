@@ -26,6 +26,7 @@
 
 #include "About.h"
 #include "Appearance.h"
+#include "ElidedLabel.h"
 #include "EngineConstants.h"
 #include "Option.h"
 #include "Proll.h"
@@ -257,9 +258,12 @@ void TMForm::CreateStatusBar() {
   SB->setStyleSheet(QStringLiteral("QStatusBar::item { border: none; }"));
   for (int i = 0; i < kPanels; ++i) {
     const Panel& p = kStatusPanels[i];
-    auto* panel = new QLabel(p.text ? *p.text : QString(), SB);
+    // Narrower than the panels' designed widths, the bar squeezes them and each one
+    // elides its text instead of running into the next.
+    auto* panel = new TElidedLabel(p.text ? *p.text : QString(), Qt::ElideRight, SB);
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    panel->setFixedWidth(p.width);
+    panel->SetPreferredWidth(p.width);
+    panel->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
     panel->setAlignment((i == kPanels - 1 ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter);
     SB->addWidget(panel);
     SBPanels[i] = panel;

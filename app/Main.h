@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "ElidedLabel.h"
 #include "SEngine.h"
 #include "SEngineSeam.h"
 #include "SMIDIIO.h"
@@ -144,10 +145,11 @@ class TMForm : public QMainWindow, public SEngineSeam {
   QLineEdit* EdtTempo;
   UpDownEdit* UDTempo;  // bpm, 10..240, no wrap
 
-  // Status bar with its fixed panels.
+  // Status bar with its panels, at their designed widths where the window is wide
+  // enough, squeezed with their texts elided where it is not.
   static constexpr int kPanels = 15;
   QStatusBar* SB;
-  std::array<QLabel*, kPanels> SBPanels{};
+  std::array<TElidedLabel*, kPanels> SBPanels{};
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;

@@ -110,6 +110,16 @@ TEST_F(AppTest, AboutBoxNamesTheProjectAndOpensItsManual) {
   EXPECT_EQ(AForm->Label2->text(), QStringLiteral("Zuroka project"));
   EXPECT_EQ(AForm->Button1->text(), Qs("とじる"));
   EXPECT_EQ(AForm->Label3->text(), AForm->Address());
+  // The address fits the box: whole, or elided with the whole of it as the tooltip.
+  AForm->show();
+  EXPECT_TRUE(AForm->rect().contains(AForm->Label3->geometry()));
+  const QString shown = AForm->Label3->ShownText();
+  EXPECT_LE(AForm->Label3->fontMetrics().horizontalAdvance(shown),
+            AForm->Label3->contentsRect().width());
+  EXPECT_TRUE(shown == AForm->Address() || AForm->Label3->toolTip() == AForm->Address())
+      << shown.toStdString();
+  EXPECT_TRUE(shown.endsWith(QStringLiteral("index.html")));
+  AForm->hide();
   EXPECT_TRUE(AForm->Address().startsWith(QStringLiteral("file:///")));
   EXPECT_TRUE(AForm->Address().endsWith(QStringLiteral("/share/doc/zuroka/index.html")));
 
