@@ -22,13 +22,13 @@
 #include <QUrl>
 #include <algorithm>
 #include <exception>
-#include <stdexcept>
 
 #include "About.h"
 #include "Appearance.h"
 #include "ElidedLabel.h"
 #include "EngineConstants.h"
 #include "Option.h"
+#include "PlayError.h"
 #include "Proll.h"
 #include "SAudioOutput.h"
 #include "SLiveNoteSink.h"
@@ -512,7 +512,11 @@ void TMForm::PlayFile(const std::string& fileName) {
   player.SetFileName(fileName);
   if (!player.Open()) {
     MIStop->setEnabled(false);
-    throw std::runtime_error(player.GetErrorText());
+    // Without an output of the window's own, the player took the program-wide one.
+    const std::shared_ptr<SAudioOutput> output = audioOutput ? audioOutput : SAudioOutput::Shared();
+    ShowBox(PlayErrorText(QFile::decodeName(QByteArray::fromStdString(fileName)), *output),
+            text::kErrorCaption, QMessageBox::Critical);
+    return;
   }
   player.Play();
   MIStop->setEnabled(true);

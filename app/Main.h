@@ -189,7 +189,7 @@ class TMForm : public QMainWindow, public SEngineSeam {
   // here with the playback.
   void PlayMidiAfterRemake();
   // Sets the player's file name, opens and plays it, and turns Stop on; when the file
-  // cannot be opened, Stop goes off and the player's reason is raised for the error box.
+  // cannot be opened, Stop goes off and one error box names the file and the cause.
   void PlayFile(const std::string& fileName);
   SMediaPlayer& MediaPlayer();
   SLiveNoteSink& LiveNoteSink();
