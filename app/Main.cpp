@@ -585,7 +585,11 @@ void TMForm::N1Click() {
   // The working directory's page when there is one (it follows the last Open), else
   // the manual installed with the program, so Help always shows something.
   const QFileInfo page(text::kHelpPage);
-  Ui().OpenUrl(QUrl::fromLocalFile(page.exists() ? page.absoluteFilePath() : ManualPath()));
+  const QString file = page.exists() ? page.absoluteFilePath() : ManualPath();
+  if (!Ui().OpenUrl(QUrl::fromLocalFile(file))) {
+    ShowBox(text::kHelpErrorText.arg(QDir::toNativeSeparators(file)), text::kErrorCaption,
+            QMessageBox::Warning);
+  }
 }
 
 void TMForm::MIAppClick() { Ui().ExecDialog(AForm); }

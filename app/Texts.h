@@ -84,6 +84,10 @@ inline const QString kPlayNoDevice = QStringLiteral(
 inline const QString kPlayNoSoundFont = QStringLiteral(
     "MIDIデータを鳴らす音色（General MIDI の SoundFont）が見つかりません．\nパッケージ %1 "
     "をインストールしてください．");
+// %1: the help page.
+inline const QString kHelpErrorText = QStringLiteral(
+    "ヘルプを開くことができませんでした．\n%1\nページを表示するブラウザと xdg-open（パッケージ "
+    "xdg-utils）がインストールされているか確認してください．");
 inline const QString kNoMemoryText = QStringLiteral(
     "メモリが足りないため変換できませんでした．\n他のアプリケーションを終了してください．");
 

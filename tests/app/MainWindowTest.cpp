@@ -316,6 +316,16 @@ TEST_F(AppTest, OpenMovesTheWorkingDirectoryAndHelpFollowsIt) {
   // The next Open starts in that folder.
   MForm->MIOpenClick();
   EXPECT_EQ(ui->dialogFolders.back(), other.absolutePath());
+
+  // No viewer to show it: one box says so and names the page.
+  ui->boxes.clear();
+  ui->urlsOpen = false;
+  MForm->N1Click();
+  ASSERT_EQ(ui->boxes.size(), 1u);
+  EXPECT_EQ(ui->boxes[0].caption, Qs("エラー"));
+  EXPECT_TRUE(ui->boxes[0].text.startsWith(Qs("ヘルプを開くことができませんでした．\n") +
+                                           page.fileName() + QStringLiteral("\n")))
+      << ui->boxes[0].text.toStdString();
 }
 
 TEST_F(AppTest, FileInformationShowsTheReadersText) {
