@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "ElidedLabel.h"
 #include "SEngine.h"
 #include "SEngineSeam.h"
 #include "SMIDIIO.h"
@@ -145,10 +146,11 @@ class TMForm : public QMainWindow, public SEngineSeam {
   QLineEdit* EdtTempo;
   UpDownEdit* UDTempo;  // bpm, 10..240, no wrap
 
-  // Status bar with its fixed panels.
+  // Status bar with its panels, at their designed widths where the window is wide
+  // enough, squeezed with their texts elided where it is not.
   static constexpr int kPanels = 15;
   QStatusBar* SB;
-  std::array<QLabel*, kPanels> SBPanels{};
+  std::array<TElidedLabel*, kPanels> SBPanels{};
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -188,7 +190,7 @@ class TMForm : public QMainWindow, public SEngineSeam {
   // here with the playback.
   void PlayMidiAfterRemake();
   // Sets the player's file name, opens and plays it, and turns Stop on; when the file
-  // cannot be opened, Stop goes off and the player's reason is raised for the error box.
+  // cannot be opened, Stop goes off and one error box names the file and the cause.
   void PlayFile(const std::string& fileName);
   SMediaPlayer& MediaPlayer();
   SLiveNoteSink& LiveNoteSink();
