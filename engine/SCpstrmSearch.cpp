@@ -25,7 +25,7 @@ SCpstrmSearch::SCpstrmSearch(SEngine& engine, int startFrame, int note, int bin,
       marks(EngineObjectAs<SSequence>(engine.GetEngineObject(SEngine::kMarks))),
       pitches(EngineObjectAs<SSequence>(engine.GetEngineObject(SEngine::kPitches))),
       seam(engine.Seam()) {
-  row = static_cast<int>(marks.ReserveRow());  // a row, or -1 when every row is in use
+  row = marks.ReserveRow();
 }
 
 SCpstrmSearch::~SCpstrmSearch() {

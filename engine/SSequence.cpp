@@ -65,12 +65,12 @@ void SSequence::FillSequence(int row, int from, int to, std::uint8_t value) {
   std::fill(r + from, r + to, value);
 }
 
-std::int8_t SSequence::ReserveRow() {
+std::int32_t SSequence::ReserveRow() {
   for (int r = 0; r < rows; ++r) {
     if (rowFlags[r] == 0) {
       rowFlags[r] = 1;
       if (r > maxRow) maxRow = r;
-      return static_cast<std::int8_t>(r);
+      return r;
     }
   }
   return -1;

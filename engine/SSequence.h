@@ -27,7 +27,7 @@ class SSequence : public SEngineObject {
   // Writes value into cells from .. to - 1 of the row (clipped to the grid).
   void FillSequence(int row, int from, int to, std::uint8_t value);
   // Lowest free row: marks it used, raises the highest row, returns it; -1 when all are used.
-  std::int8_t ReserveRow();
+  std::int32_t ReserveRow();
   std::uint8_t SetRowFlag(int row, std::uint8_t value);
   std::int8_t GetChannel(int row) const;
   int GetRows() const { return rows; }
