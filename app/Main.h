@@ -195,6 +195,8 @@ class TMForm : public QMainWindow, public SEngineSeam {
   QMdiArea* mdiArea;
   QPointer<TPForm> pianoRoll;
   QString odFileName;
+  QString sourceInfo;  // the current file's source format, for the file information
+  QString openError;   // the last failed Open's error box text
   std::vector<QAction*> windowListActions;
   std::unique_ptr<SEngine> engine;
 
