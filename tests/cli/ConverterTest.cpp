@@ -166,9 +166,11 @@ TEST(Converter, EveryRowOfTheBadFileTable) {
          return std::vector<std::string>{dir / "silent.ogg"};
        }},
       {"AAC or M4A file", [&] {
-         std::vector<std::uint8_t> m4a = {0, 0, 0, 0x20, 'f', 't', 'y', 'p', 'M', '4', 'A', ' ', 0, 0, 0, 0,
-                                          'M', '4', 'A', ' ', 'm', 'p', '4', '2', 'i', 's', 'o', 'm', 0, 0, 0, 0};
-         m4a.resize(4000, 0x5A);
+         // An ftyp box, then noise.
+         const std::uint8_t ftyp[] = {0, 0, 0, 0x20, 'f', 't', 'y', 'p', 'M', '4', 'A', ' ', 0, 0, 0, 0,
+                                      'M', '4', 'A', ' ', 'm', 'p', '4', '2', 'i', 's', 'o', 'm', 0, 0, 0, 0};
+         std::vector<std::uint8_t> m4a(4000, 0x5A);
+         std::copy(std::begin(ftyp), std::end(ftyp), m4a.begin());
          WriteBytes(dir / "a.m4a", m4a);
          return std::vector<std::string>{dir / "a.m4a"};
        }},
@@ -423,6 +425,42 @@ TEST(Converter, ScriptedEditsApplyInOrderBeforeTheFileIsWritten) {
     EXPECT_FALSE(fs::exists(dir / "bad.mid"));
   }
   EXPECT_EQ(Convert({wav, "--edits", dir / "none.json"}, dir).status, 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Converter, InfoShowsTheSourceAndWhatIsAnalysedAndAs44100ReadsLiterally) {
+  TempDir dir;
+  const std::string flac = dir / "tune.flac";
+  ASSERT_TRUE(importtest::WriteSound(flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 48000, 2,
+                                     importtest::Melody(48000, 2.0)));
+  RunResult r = Convert({"--info", flac}, dir);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, flac + ":\nSource : FLAC, 24-bit PCM, 48000 Hz, 2 channels, 2.00 s\n"
+                          "Analysed : first channel, 44100 Hz, 16-bit, 88200 samples (imported "
+                          "FLAC, 24-bit PCM, 48000 Hz, resampled to 44100 Hz)\n");
+  EXPECT_FALSE(fs::exists(dir / "tune.mid"));
+
+  // A 16-bit WAV at 22050 Hz: resampled, or with --as-44100 read as it always was,
+  // in half the frames.
+  const std::string wav = dir / "half.wav";
+  ASSERT_TRUE(zuroka::WriteWav(wav, zuroka::SynthesizeMelody(zuroka::ExampleTune(3), 22050), 1, 22050));
+  r = Convert({wav, "-o", dir / "a.mid"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(": " + std::to_string(3 * 44100 / 1024) + " frames, "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" bpm (resampled 22050 \u2192 44100 Hz)\n"), std::string::npos) << r.out;
+  r = Convert({"--as-44100", wav, "-o", dir / "b.mid"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(": " + std::to_string(3 * 22050 / 1024) + " frames, "), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("resampled"), std::string::npos) << r.out;
+
+  // --as-44100 imports nothing: a FLAC is refused with the reader's words.
+  r = Convert({"--as-44100", flac}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(": not a WAV file (no RIFF/WAVE header)\n"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir / "tune.mid"));
 }
 
 }  // namespace
