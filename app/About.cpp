@@ -5,8 +5,10 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QUrl>
+#include <algorithm>
 
 #include "Appearance.h"
+#include "ElidedLabel.h"
 #include "Texts.h"
 #include "UiSeam.h"
 
@@ -18,6 +20,8 @@ constexpr int kClientWidth = 361;  // pixels
 constexpr int kClientHeight = 129;
 constexpr int kTitleHeight = 13;    // pixels, name and maker lines
 constexpr int kAddressHeight = 12;  // pixels, the address
+constexpr int kAddressLeft = 32;    // pixels
+constexpr int kMargin = 24;         // pixels kept free at the right edge, as at the left
 
 QLabel* MakeLabel(const QString& caption, QWidget* parent, int x, int y, int pixelHeight,
                   const QColor& colour) {
@@ -40,11 +44,18 @@ TAForm::TAForm(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixe
 
   Label1 = MakeLabel(text::kMainCaption, this, 24, 24, kTitleHeight, Qt::darkBlue);
   Label2 = MakeLabel(text::kMaker, this, 32, 48, kTitleHeight, Qt::darkBlue);
-  Label3 = MakeLabel(Address(), this, 32, 72, kAddressHeight, Qt::blue);
-  QFont underlined = Label3->font();
+  // A long installation path would run past the box: the middle is elided, and the
+  // tooltip shows the whole address.
+  Label3 = new TElidedLabel(Address(), Qt::ElideMiddle, this);
+  QFont underlined = InterfaceFont(kAddressHeight);
   underlined.setUnderline(true);
   Label3->setFont(underlined);
-  Label3->resize(Label3->sizeHint());
+  QPalette blue = Label3->palette();
+  blue.setColor(QPalette::WindowText, Qt::blue);
+  Label3->setPalette(blue);
+  Label3->setGeometry(kAddressLeft, 72,
+                      std::min(Label3->sizeHint().width(), kClientWidth - kAddressLeft - kMargin),
+                      Label3->sizeHint().height());
   Label3->setCursor(Qt::PointingHandCursor);
   Label3->installEventFilter(this);
 

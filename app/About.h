@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+#include "ElidedLabel.h"
+
 class QLabel;
 class QPushButton;
 
@@ -22,7 +24,7 @@ class TAForm : public QDialog {
 
   QLabel* Label1;
   QLabel* Label2;
-  QLabel* Label3;
+  TElidedLabel* Label3;  // elided in the middle when the address is long
   QPushButton* Button1;
 
  protected:

@@ -22,12 +22,13 @@
 #include <QUrl>
 #include <algorithm>
 #include <exception>
-#include <stdexcept>
 
 #include "About.h"
 #include "Appearance.h"
+#include "ElidedLabel.h"
 #include "EngineConstants.h"
 #include "Option.h"
+#include "PlayError.h"
 #include "Proll.h"
 #include "SAudioOutput.h"
 #include "SLiveNoteSink.h"
@@ -283,9 +284,12 @@ void TMForm::CreateStatusBar() {
   SB->setStyleSheet(QStringLiteral("QStatusBar::item { border: none; }"));
   for (int i = 0; i < kPanels; ++i) {
     const Panel& p = kStatusPanels[i];
-    auto* panel = new QLabel(p.text ? *p.text : QString(), SB);
+    // Narrower than the panels' designed widths, the bar squeezes them and each one
+    // elides its text instead of running into the next.
+    auto* panel = new TElidedLabel(p.text ? *p.text : QString(), Qt::ElideRight, SB);
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    panel->setFixedWidth(p.width);
+    panel->SetPreferredWidth(p.width);
+    panel->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
     panel->setAlignment((i == kPanels - 1 ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter);
     SB->addWidget(panel);
     SBPanels[i] = panel;
@@ -486,7 +490,8 @@ TPForm* TMForm::PianoRoll() const { return pianoRoll; }
 void TMForm::ShowPianoRoll() {
   // The roll is gone once the user has closed it (it deletes itself); a roll still
   // open is reused, so its place and scroll position stay.
-  if (!pianoRoll) {
+  const bool created = !pianoRoll;
+  if (created) {
     pianoRoll = new TPForm(*engine, Lbl, liveNotesPort.get());
     connect(pianoRoll, &TPForm::StatusTextShown, this, &TMForm::FitLbl);
     auto* window = new QMdiSubWindow;
@@ -500,6 +505,10 @@ void TMForm::ShowPianoRoll() {
   }
   pianoRoll->SetFrameCount(engine->Frames());
   pianoRoll->DrawNotes();
+  // Another file starts at its beginning with its melody in sight; the same file again
+  // keeps the place the user was working at.
+  if (created || rollFile != odFileName) pianoRoll->ShowFromStart();
+  rollFile = odFileName;
 }
 
 void TMForm::GiveRestoredSize(QMdiSubWindow* window) {
@@ -547,7 +556,11 @@ void TMForm::PlayFile(const std::string& fileName) {
   player.SetFileName(fileName);
   if (!player.Open()) {
     MIStop->setEnabled(false);
-    throw std::runtime_error(player.GetErrorText());
+    // Without an output of the window's own, the player took the program-wide one.
+    const std::shared_ptr<SAudioOutput> output = audioOutput ? audioOutput : SAudioOutput::Shared();
+    ShowBox(PlayErrorText(QFile::decodeName(QByteArray::fromStdString(fileName)), *output),
+            text::kErrorCaption, QMessageBox::Critical);
+    return;
   }
   player.Play();
   MIStop->setEnabled(true);
@@ -616,7 +629,11 @@ void TMForm::N1Click() {
   // The working directory's page when there is one (it follows the last Open), else
   // the manual installed with the program, so Help always shows something.
   const QFileInfo page(text::kHelpPage);
-  Ui().OpenUrl(QUrl::fromLocalFile(page.exists() ? page.absoluteFilePath() : ManualPath()));
+  const QString file = page.exists() ? page.absoluteFilePath() : ManualPath();
+  if (!Ui().OpenUrl(QUrl::fromLocalFile(file))) {
+    ShowBox(text::kHelpErrorText.arg(QDir::toNativeSeparators(file)), text::kErrorCaption,
+            QMessageBox::Warning);
+  }
 }
 
 void TMForm::MIAppClick() { Ui().ExecDialog(AForm); }

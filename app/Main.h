@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "ElidedLabel.h"
 #include "SEngine.h"
 #include "SEngineSeam.h"
 #include "SMIDIIO.h"
@@ -145,10 +146,11 @@ class TMForm : public QMainWindow, public SEngineSeam {
   QLineEdit* EdtTempo;
   UpDownEdit* UDTempo;  // bpm, 10..240, no wrap
 
-  // Status bar with its fixed panels.
+  // Status bar with its panels, at their designed widths where the window is wide
+  // enough, squeezed with their texts elided where it is not.
   static constexpr int kPanels = 15;
   QStatusBar* SB;
-  std::array<QLabel*, kPanels> SBPanels{};
+  std::array<TElidedLabel*, kPanels> SBPanels{};
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -175,7 +177,8 @@ class TMForm : public QMainWindow, public SEngineSeam {
   bool MidiFileExists() const;
 
   // The piano roll's part of a run: creates it when no child window is open, gives
-  // it the run's frame count and draws the notes. Empty until the piano roll exists.
+  // it the run's frame count and draws the notes, from the start of the recording when
+  // it showed another file.
   void ShowPianoRoll();
   // The first time the piano roll's window is restored from maximised, it takes the
   // child-window area less a margin.
@@ -187,13 +190,14 @@ class TMForm : public QMainWindow, public SEngineSeam {
   // here with the playback.
   void PlayMidiAfterRemake();
   // Sets the player's file name, opens and plays it, and turns Stop on; when the file
-  // cannot be opened, Stop goes off and the player's reason is raised for the error box.
+  // cannot be opened, Stop goes off and one error box names the file and the cause.
   void PlayFile(const std::string& fileName);
   SMediaPlayer& MediaPlayer();
   SLiveNoteSink& LiveNoteSink();
 
   QMdiArea* mdiArea;
   QPointer<TPForm> pianoRoll;
+  QString rollFile;  // the WAV file whose conversion the piano roll shows
   QString odFileName;
   QString sourceInfo;  // the current file's source format, for the file information
   QString openError;   // the last failed Open's error box text

@@ -1,6 +1,8 @@
 #include "StartUp.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 #include "About.h"
 #include "Appearance.h"
@@ -13,7 +15,20 @@ constexpr int kFontHeight = 12;  // pixels
 
 }  // namespace
 
+void LoadQtTranslation() {
+  // Qt's own dialogs and buttons (the file dialog, OK, Cancel) speak the interface's
+  // language whatever the locale. Without the translation they stay in English.
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  if (translator->load(QStringLiteral("qtbase_ja"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(translator);
+  } else {
+    delete translator;
+  }
+}
+
 void SetUpApplication() {
+  LoadQtTranslation();
   QApplication::setApplicationName(QStringLiteral("Zuroka"));
   QApplication::setApplicationVersion(QStringLiteral(ZUROKA_VERSION));
   QApplication::setDesktopFileName(QStringLiteral("zuroka"));

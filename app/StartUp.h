@@ -4,9 +4,12 @@
 
 class TMForm;
 
-// Application-wide settings of the program: its name and version, the interface
-// font, the window icon. Call once after the QApplication exists.
+// Application-wide settings of the program: Qt's Japanese translation, its name and
+// version, the interface font, the window icon. Call once after the QApplication exists.
 void SetUpApplication();
+// Installs Qt's own Japanese texts (qtbase_ja, Debian package qt6-translations-l10n),
+// owned by the application; without the file nothing changes.
+void LoadQtTranslation();
 
 // The three forms of one session: creates the main window MForm, the options dialog
 // OForm and the about box AForm, in this order, and sets the globals; destroying it

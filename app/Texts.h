@@ -79,6 +79,27 @@ inline const QString kInfoCaption = QStringLiteral("ファイル情報");
 // %1: the MIDI file, %2: the system's reason.
 inline const QString kWriteErrorText =
     QStringLiteral("MIDIファイルを書き込むことができませんでした．\n%1\n%2");
+// A file that cannot be played. %1: the file, %2: one of the causes below.
+inline const QString kPlayErrorText =
+    QStringLiteral("ファイルを再生することができませんでした．\n%1\n%2");
+inline const QString kPlayMissing = QStringLiteral("ファイルが見つかりません．");
+inline const QString kPlayFolder = QStringLiteral("ファイルではなくフォルダです．");
+inline const QString kPlayNotAFile = QStringLiteral("通常のファイルではありません．");
+inline const QString kPlayNoAccess = QStringLiteral("ファイルを読む権限がありません．");
+inline const QString kPlayEmpty = QStringLiteral("ファイルが空です．");
+inline const QString kPlayBadFormat =
+    QStringLiteral("再生できない形式のファイルか，ファイルが壊れています．");
+inline const QString kPlayNoDevice = QStringLiteral(
+    "音を出す装置が見つかりません．\nサウンドカードとサウンドサーバ（pipewire-pulse または "
+    "pulseaudio）が動いているか確認してください．");
+// %1: the Debian package that brings one.
+inline const QString kPlayNoSoundFont = QStringLiteral(
+    "MIDIデータを鳴らす音色（General MIDI の SoundFont）が見つかりません．\nパッケージ %1 "
+    "をインストールしてください．");
+// %1: the help page.
+inline const QString kHelpErrorText = QStringLiteral(
+    "ヘルプを開くことができませんでした．\n%1\nページを表示するブラウザと xdg-open（パッケージ "
+    "xdg-utils）がインストールされているか確認してください．");
 inline const QString kNoMemoryText = QStringLiteral(
     "メモリが足りないため変換できませんでした．\n他のアプリケーションを終了してください．");
 

@@ -27,7 +27,7 @@ int UiSeam::ExecDialog(QDialog* dialog) { return dialog->exec(); }
 
 void UiSeam::SetCursor(QWidget* window, Qt::CursorShape shape) { window->setCursor(shape); }
 
-void UiSeam::OpenUrl(const QUrl& url) { QDesktopServices::openUrl(url); }
+bool UiSeam::OpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
 
 namespace {
 

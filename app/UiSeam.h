@@ -27,8 +27,9 @@ class UiSeam {
   virtual int ExecDialog(QDialog* dialog);
   // Sets a window's own cursor.
   virtual void SetCursor(QWidget* window, Qt::CursorShape shape);
-  // Opens a local file or an address with the user's default viewer; failures are silent.
-  virtual void OpenUrl(const QUrl& url);
+  // Opens a local file or an address with the user's default viewer. False when no
+  // viewer could be started (no browser, no xdg-open).
+  virtual bool OpenUrl(const QUrl& url);
 };
 
 // The seam in use (the real one until another is installed).

@@ -15,6 +15,8 @@
 #include <SDL.h>
 #endif
 
+#include "SLimiter.h"
+#include "SPulseStream.h"
 #include "SWavSource.h"
 
 using namespace zuroka::audio;
@@ -78,7 +80,13 @@ void SAudioOutput::DriverDeleter::operator()(fluid_audio_driver_t* p) const {
 SAudioOutput::LogCapture::LogCapture(std::string& into) : previous(logTarget) { logTarget = &into; }
 SAudioOutput::LogCapture::~LogCapture() { logTarget = previous; }
 
-SAudioOutput::SAudioOutput(Mode mode, int rate) : mode(mode), rate(rate > 0 ? rate : kStreamRate) {
+SAudioOutput::SAudioOutput(Mode mode, int rate)
+    : mode(mode),
+      rate(rate > 0 ? rate : kStreamRate),
+      synthLeft(kMixChunk, 0.0f),
+      synthRight(kMixChunk, 0.0f),
+      limiter(std::make_unique<SLimiter>(this->rate, kLimiterCeiling, kLimiterLookahead,
+                                         kLimiterRelease, kLimiterMaxLookahead)) {
   InstallFluidLog();
   std::string ignored;
   LogCapture capture(ignored);
@@ -91,8 +99,16 @@ SAudioOutput::SAudioOutput(Mode mode, int rate) : mode(mode), rate(rate > 0 ? ra
   // Dry sound: the MIDI file is compared with the recording note by note.
   fluid_settings_setint(s, "synth.reverb.active", 0);
   fluid_settings_setint(s, "synth.chorus.active", 0);
+  // The callback and the interface thread never use the synth at once (SynthHold), so
+  // it needs no lock of its own, and the callback takes none.
+  fluid_settings_setint(s, "synth.threadsafe-api", 0);
   // The end of a file must not reset the synth under a live note.
   fluid_settings_setint(s, "player.reset-synth", 0);
+  // The stream's buffer: FluidSynth's default period of 64 frames (1.5 ms) starves
+  // whenever the desktop is busy.
+  fluid_settings_setint(s, "audio.period-size", kPeriodFrames);
+  fluid_settings_setint(s, "audio.periods", kPeriods);
+  fluid_settings_setint(s, "audio.pulseaudio.adjust-latency", 1);
   synth.reset(new_fluid_synth(s));
   if (synth && mode == Mode::Sink) {
     running = true;
@@ -101,8 +117,16 @@ SAudioOutput::SAudioOutput(Mode mode, int rate) : mode(mode), rate(rate > 0 ? ra
 }
 
 SAudioOutput::~SAudioOutput() {
-  // The driver's thread runs the callback on this object: stop it before anything goes.
-  driver.reset();
+  if (keeper.joinable()) {
+    {
+      std::lock_guard<std::mutex> guard(streamLock);
+      keeperQuit = true;
+    }
+    keeperWake.notify_all();
+    keeper.join();
+  }
+  // The stream's thread runs the callback on this object: stop it before anything goes.
+  CloseStream();
 #ifdef ZUROKA_AUDIO_SDL2
   if (sdlStarted) SDL_QuitSubSystem(SDL_INIT_AUDIO);
 #endif
@@ -121,7 +145,10 @@ std::shared_ptr<SAudioOutput> SAudioOutput::Shared() {
 }
 
 bool SAudioOutput::OpenDriver(const char* name, std::string& error) {
-  if (fluid_settings_setstr(settings.get(), "audio.driver", name) != FLUID_OK) return false;
+  const bool own = std::string(name) == kOwnPulseDriver;
+  if (!own && fluid_settings_setstr(settings.get(), "audio.driver", name) != FLUID_OK) {
+    return false;
+  }
 #ifdef ZUROKA_AUDIO_SDL2
   // FluidSynth's SDL2 driver expects the program to have started SDL's audio.
   if (std::string(name) == "sdl2" && !sdlStarted) {
@@ -132,9 +159,28 @@ bool SAudioOutput::OpenDriver(const char* name, std::string& error) {
     sdlStarted = true;
   }
 #endif
-  LogCapture capture(error);
-  driver.reset(new_fluid_audio_driver2(settings.get(), &SAudioOutput::AudioCallback, this));
-  return driver != nullptr;
+  // A new stream starts its idle count from zero.
+  quietFrames.store(0);
+  wakeCount.fetch_add(1);
+  if (own) {
+    // FluidSynth's own PulseAudio driver sends its sound through a second thread of
+    // normal priority and asks the server for one period of buffer: under load it
+    // starves. This stream renders inside the server's request.
+    pulse = SPulseStream::Open(rate, kPulseLatency, &SAudioOutput::PulseRender, this, error);
+  } else {
+    LogCapture capture(error);
+    driver.reset(new_fluid_audio_driver2(settings.get(), &SAudioOutput::AudioCallback, this));
+  }
+  if (!IsStreamOpen()) return false;
+  streamOpens.fetch_add(1);
+  return true;
+}
+
+bool SAudioOutput::IsStreamOpen() const { return driver != nullptr || pulse != nullptr; }
+
+void SAudioOutput::CloseStream() {
+  pulse.reset();
+  driver.reset();
 }
 
 bool SAudioOutput::Start() {
@@ -147,7 +193,9 @@ bool SAudioOutput::Start() {
   fluid_settings_foreach_option(settings.get(), "audio.driver", &available, &CollectOption);
 
   std::string reasons;  // "PulseAudio: why; ALSA: why"
+  std::unique_lock<std::mutex> guard(streamLock);
   snd_lib_error_set_handler(&SilentAlsaError);
+  available.emplace_back(kOwnPulseDriver);
   for (const char* name : kDrivers) {
     if (std::find(available.begin(), available.end(), name) == available.end()) continue;
     std::string error;
@@ -162,6 +210,9 @@ bool SAudioOutput::Start() {
   snd_lib_error_set_handler(nullptr);
   if (running) {
     errorText.clear();
+    if (!keeper.joinable()) keeper = std::thread(&SAudioOutput::KeepStream, this);
+    guard.unlock();
+    keeperWake.notify_all();
     return true;
   }
   errorText = "No sound output device could be opened";
@@ -170,6 +221,53 @@ bool SAudioOutput::Start() {
       ". Check that a sound card is present and that a sound server (PipeWire or PulseAudio, "
       "Debian packages pipewire-pulse or pulseaudio) is running.";
   return false;
+}
+
+void SAudioOutput::Wake() {
+  if (mode == Mode::Sink) return;
+  std::unique_lock<std::mutex> guard(streamLock);
+  if (!running) return;
+  if (pulse && !pulse->IsGood()) CloseStream();  // the server went away meanwhile
+  if (IsStreamOpen()) {
+    // A Wake the callback has not seen yet keeps the stream open.
+    wakeCount.fetch_add(1);
+    return;
+  }
+  std::string ignored;
+  snd_lib_error_set_handler(&SilentAlsaError);
+  OpenDriver(driverName.c_str(), ignored);
+  snd_lib_error_set_handler(nullptr);
+  guard.unlock();
+  keeperWake.notify_all();
+}
+
+bool SAudioOutput::IsStreaming() const {
+  if (mode == Mode::Sink) return true;
+  std::lock_guard<std::mutex> guard(streamLock);
+  return IsStreamOpen();
+}
+
+void SAudioOutput::KeepStream() {
+  const auto check = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::duration<double>(kIdleCheckSeconds));
+  const auto idleFrames = static_cast<std::int64_t>(kIdleStopSeconds * rate);
+  std::unique_lock<std::mutex> guard(streamLock);
+  while (!keeperQuit) {
+    if (!IsStreamOpen()) {
+      keeperWake.wait(guard);
+      continue;
+    }
+    keeperWake.wait_for(guard, check);
+    // Quiet since a Wake that came after every Play and message: nothing is waiting
+    // to be heard. Wake takes streamLock, so none can slip in before the close.
+    if (IsStreamOpen() && !keeperQuit && wakeSeen.load() == wakeCount.load() &&
+        quietFrames.load() >= idleFrames) {
+      CloseStream();
+    } else if (pulse && !pulse->IsGood()) {
+      // A stream the server dropped asks for nothing more; the next Wake opens a new one.
+      CloseStream();
+    }
+  }
 }
 
 std::string SAudioOutput::FindSoundFont(const std::string& dir) {
@@ -230,11 +328,13 @@ void SAudioOutput::PostShortMsg(std::uint32_t msg) {
   // Channel messages only, and both data bytes 7-bit: a note above 127 packed into the
   // word would spill into the next byte.
   if (status < 0x80u || status >= 0xF0u || (msg & 0x00808000u) != 0 || (msg >> 24) != 0) return;
-  std::lock_guard<std::mutex> guard(writeLock);
+  std::unique_lock<std::mutex> guard(writeLock);
   const std::uint32_t tail = liveTail.load(std::memory_order_relaxed);
   if (tail - liveHead.load(std::memory_order_acquire) >= kLiveQueueLength) return;
   liveQueue[tail % kLiveQueueLength] = msg;
   liveTail.store(tail + 1, std::memory_order_release);
+  guard.unlock();
+  Wake();
 }
 
 void SAudioOutput::DrainLiveMessages() {
@@ -279,33 +379,69 @@ void SAudioOutput::DrainLiveMessages() {
   liveHead.store(head, std::memory_order_release);
 }
 
-int SAudioOutput::AudioCallback(void* data, int len, int nfx, float* fx[], int nout, float* out[]) {
-  if (len > 0 && nout >= 2) static_cast<SAudioOutput*>(data)->Mix(len, nfx, fx, nout, out);
+void SAudioOutput::PulseRender(void* data, float* left, float* right, int frames) {
+  static_cast<SAudioOutput*>(data)->Mix(frames, left, right);
+}
+
+int SAudioOutput::AudioCallback(void* data, int len, int, float*[], int nout, float* out[]) {
+  if (len > 0 && nout >= 2) static_cast<SAudioOutput*>(data)->Mix(len, out[0], out[1]);
   return FLUID_OK;
 }
 
-void SAudioOutput::Mix(int frames, int nfx, float* fx[], int nout, float* out[]) {
+bool SAudioOutput::IsQuiet(SWavSource* wav) const {
+  if (wav != nullptr && !wav->IsFinished()) return false;
+  if (liveHead.load(std::memory_order_relaxed) != liveTail.load(std::memory_order_acquire)) {
+    return false;
+  }
+  fluid_player_t* player = midiPlayer.load();
+  if (player != nullptr && fluid_player_get_status(player) == FLUID_PLAYER_PLAYING) return false;
+  return fluid_synth_get_active_voice_count(synth.get()) == 0;
+}
+
+void SAudioOutput::Mix(int frames, float* left, float* right) {
   // Odd while inside: the interface thread waits on this count, never the reverse.
   callbackCount.fetch_add(1);
-  if (!synthHeld.load()) {
-    DrainLiveMessages();
-    // Without separate effect buffers the effects are mixed into the dry output.
-    if (fx == nullptr || nfx == 0) {
-      fluid_synth_process(synth.get(), frames, nout, out, nout, out);
+  const std::uint64_t wake = wakeCount.load();
+  SWavSource* wav = wavSource.load();
+  if (wav != nullptr && mode == Mode::Sink) wav->WaitForFrames(frames, kSinkWaitSeconds);
+  const bool held = synthHeld.load();
+  if (!held) DrainLiveMessages();
+  for (int done = 0; done < frames;) {
+    const int n = std::min(frames - done, kMixChunk);
+    float* l = left + done;
+    float* r = right + done;
+    if (held) {
+      std::fill_n(l, n, 0.0f);
+      std::fill_n(r, n, 0.0f);
     } else {
-      fluid_synth_process(synth.get(), frames, nfx, fx, nout, out);
+      std::fill_n(synthLeft.data(), n, 0.0f);
+      std::fill_n(synthRight.data(), n, 0.0f);
+      float* bus[2] = {synthLeft.data(), synthRight.data()};
+      // Effects are off; their buffers are the dry ones.
+      fluid_synth_process(synth.get(), n, 2, bus, 2, bus);
+      limiter->Process(synthLeft.data(), synthRight.data(), n);
+      std::copy_n(synthLeft.data(), n, l);
+      std::copy_n(synthRight.data(), n, r);
     }
+    if (wav != nullptr) wav->MixInto(l, r, n);
+    done += n;
   }
-  if (SWavSource* wav = wavSource.load()) wav->MixInto(out[0], out[1], frames);
+  // Idle tracking for the keeper: quiet frames since the Wake seen at the block's start.
+  if (wakeSeen.load() != wake) {
+    quietFrames.store(0);
+    wakeSeen.store(wake);
+  }
+  if (!held && IsQuiet(wav)) {
+    quietFrames.store(quietFrames.load() + frames);
+  } else {
+    quietFrames.store(0);
+  }
   callbackCount.fetch_add(1);
 }
 
 void SAudioOutput::Render(float* left, float* right, int frames) {
   if (mode != Mode::Sink || frames <= 0 || !synth) return;
-  std::fill_n(left, frames, 0.0f);
-  std::fill_n(right, frames, 0.0f);
-  float* out[2] = {left, right};
-  Mix(frames, 0, nullptr, 2, out);
+  Mix(frames, left, right);
 }
 
 void SAudioOutput::WaitForCallback() const {

@@ -4,7 +4,7 @@
 #include <memory>
 
 class SAudioOutput;
-typedef struct _snd_seq snd_seq_t;
+typedef struct _snd_seq snd_seq_t;  // NOLINT(bugprone-reserved-identifier): ALSA's own name
 typedef struct snd_midi_event snd_midi_event_t;
 
 // Where the live notes of the keyboard strip go: each packed short message is played on

@@ -102,7 +102,7 @@ bool SMediaPlayer::Open() {
     return true;
   }
 
-  // The device first: decoding a long file is wasted when nothing can sound.
+  // The device first: a file that cannot sound need not be looked at.
   if (!output->Start()) return Fail(output->GetErrorText());
   auto source = std::make_unique<SWavSource>();
   std::string cause;
@@ -118,6 +118,7 @@ void SMediaPlayer::Play() {
       output->SetWavSource(nullptr);
       wav->Rewind();
       output->SetWavSource(wav.get());
+      output->Wake();
       wavPlaying = true;
       break;
     case Device::Sequencer:
@@ -132,6 +133,7 @@ void SMediaPlayer::Stop() {
   switch (device) {
     case Device::Wave:
       output->SetWavSource(nullptr);
+      wav->Pause();
       wavPlaying = false;
       break;
     case Device::Sequencer:

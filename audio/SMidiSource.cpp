@@ -76,6 +76,11 @@ bool SMidiSource::Load(std::vector<std::uint8_t> data, std::string& error) {
 
 void SMidiSource::Play() {
   if (bytes.empty()) return;
+  Start();
+  output.Wake();
+}
+
+void SMidiSource::Start() {
   fluid_synth_t* synth = output.Synth();
   SAudioOutput::SynthHold hold(output);
   std::string ignored;
@@ -103,6 +108,7 @@ void SMidiSource::Play() {
   std::array<float, kPrimeFrames> right{};
   float* out[2] = {left.data(), right.data()};
   fluid_synth_process(synth, kPrimeFrames, 2, out, 2, out);
+  output.SetMidiPlayer(player.get());
 }
 
 void SMidiSource::Stop() {
@@ -118,7 +124,10 @@ bool SMidiSource::IsPlaying() const {
   return player && fluid_player_get_status(player.get()) == FLUID_PLAYER_PLAYING;
 }
 
-void SMidiSource::DropPlayer() { player.reset(); }
+void SMidiSource::DropPlayer() {
+  if (player && output.GetMidiPlayer() == player.get()) output.SetMidiPlayer(nullptr);
+  player.reset();
+}
 
 void SMidiSource::ReleaseNotes() {
   fluid_synth_t* synth = output.Synth();

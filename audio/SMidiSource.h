@@ -28,7 +28,8 @@ class SMidiSource {
   // Takes the bytes of the file and checks its chunks (header, division, tracks). On
   // failure returns false with error set to the cause (no file name).
   bool Load(std::vector<std::uint8_t> bytes, std::string& error);
-  // Plays from the first tick on a freshly reset bank of file channels; returns at once.
+  // Plays from the first tick on a freshly reset bank of file channels and wakes the
+  // output's stream; returns at once.
   void Play();
   // Stops playback (the player goes) and releases the file's sounding notes.
   void Stop();
@@ -43,6 +44,8 @@ class SMidiSource {
   struct PlayerDeleter {
     void operator()(fluid_player_t* p) const;
   };
+  // Play's work on the synth, under its hold.
+  void Start();
   // Deletes the player; the caller holds the synth.
   void DropPlayer();
   // Sounding notes of the file channels end (released, not cut).

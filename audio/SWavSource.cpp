@@ -1,12 +1,13 @@
 #include "SWavSource.h"
 
-#include <sndfile.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <new>
+#include <system_error>
 
 #include "AudioConstants.h"
 
@@ -14,38 +15,42 @@ using namespace zuroka::audio;
 
 namespace {
 
-struct SndFileCloser {
-  void operator()(SNDFILE* p) const { sf_close(p); }
-};
-
-constexpr sf_count_t kReadFrames = 65536;  // frames decoded per read
 // libsamplerate converts between ratios 1/256 .. 256.
 constexpr double kMaxRatio = 256.0;
 
+std::chrono::nanoseconds Seconds(double s) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(s));
+}
+
 }  // namespace
 
-SWavSource::~SWavSource() = default;
+SWavSource::SWavSource() : ring(kWavRingFrames) {}
+
+SWavSource::~SWavSource() {
+  if (decoder.joinable()) {
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      quit = true;
+    }
+    wake.notify_all();
+    decoder.join();
+  }
+}
 
 bool SWavSource::Open(SFileHandle handle, int streamRate, std::string& error) {
-  file.Reset();
-  samples.clear();
-  resampler.reset();
-  frames = 0;
-  finished = true;
-
   // Shared: players may share a file, an exclusive holder may not.
   if (::flock(handle.Get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
     error = "the file is in use by another program";
     return false;
   }
-  if (::lseek(handle.Get(), 0, SEEK_SET) != 0) {
+  if (::lseek(handle.Get(), 0, SEEK_SET) != 0 || ::fstat(handle.Get(), &opened) != 0) {
     error = "the file cannot be read";
     return false;
   }
 
   SF_INFO info{};
-  std::unique_ptr<SNDFILE, SndFileCloser> snd(sf_open_fd(handle.Get(), SFM_READ, &info, SF_FALSE));
-  if (!snd) {
+  std::unique_ptr<SNDFILE, SndFileCloser> s(sf_open_fd(handle.Get(), SFM_READ, &info, SF_FALSE));
+  if (!s) {
     error = std::string("not a sound file that can be played (") + sf_strerror(nullptr) + ")";
     return false;
   }
@@ -58,95 +63,196 @@ bool SWavSource::Open(SFileHandle handle, int streamRate, std::string& error) {
     error = "the sample rate of " + std::to_string(info.samplerate) + " Hz cannot be played";
     return false;
   }
-
-  // Decoded whole: the audio thread must never read the disk.
-  std::vector<float> decoded;
-  std::int64_t got = 0;
   try {
-    const sf_count_t expected = std::max<sf_count_t>(info.frames, 0);
-    decoded.reserve(static_cast<std::size_t>(expected) * 2);
-    std::vector<float> block(static_cast<std::size_t>(kReadFrames) * info.channels);
-    for (;;) {
-      const sf_count_t n = sf_readf_float(snd.get(), block.data(), kReadFrames);
-      if (n <= 0) break;
-      for (sf_count_t i = 0; i < n; ++i) {
-        const float* f = block.data() + i * info.channels;
-        decoded.push_back(f[0]);
-        decoded.push_back(info.channels > 1 ? f[1] : f[0]);
-      }
-      got += n;
-    }
-    scratch.assign(static_cast<std::size_t>(kMixChunk) * 2, 0.0f);
+    readBlock.assign(static_cast<std::size_t>(kWavDecodeFrames) * info.channels, 0.0f);
+    input.assign(static_cast<std::size_t>(kWavDecodeFrames) * 2, 0.0f);
+    resampled.assign(static_cast<std::size_t>(kWavDecodeFrames) * 2, 0.0f);
+    scratchLeft.assign(kMixChunk, 0.0f);
+    scratchRight.assign(kMixChunk, 0.0f);
   } catch (const std::bad_alloc&) {
-    error = "there is not enough memory to load the sound file";
+    error = "there is not enough memory to play the sound file";
     return false;
   }
-  if (sf_error(snd.get()) != SF_ERR_NO_ERROR) {
-    error = std::string("the sound file cannot be decoded (") + sf_strerror(snd.get()) + ")";
+  // One block decoded now, so that a file libsndfile cannot decode fails here.
+  sf_readf_float(s.get(), readBlock.data(), kWavDecodeFrames);
+  if (sf_error(s.get()) != SF_ERR_NO_ERROR) {
+    error = std::string("the sound file cannot be decoded (") + sf_strerror(s.get()) + ")";
     return false;
   }
-
+  if (sf_seek(s.get(), 0, SEEK_SET) != 0) {
+    error = "the sound file cannot be played from its start (it does not seek)";
+    return false;
+  }
   if (info.samplerate != streamRate) {
     int srcError = 0;
-    // Best quality: it runs about 18 times faster than real time for a stereo file.
-    resampler.reset(src_new(SRC_SINC_BEST_QUALITY, 2, &srcError));
+    resampler.reset(src_new(kResamplerType, 2, &srcError));
     if (!resampler) {
       error = std::string("the resampler cannot be created (") + src_strerror(srcError) + ")";
       return false;
     }
   }
-  samples = std::move(decoded);
-  frames = got;
+  snd = std::move(s);
   fileRate = info.samplerate;
   fileChannels = info.channels;
+  fileFrames = info.frames;
   ratio = r;
   file = std::move(handle);
-  Rewind();
+  try {
+    decoder = std::thread(&SWavSource::DecodeLoop, this);
+  } catch (const std::system_error&) {
+    snd.reset();
+    file.Reset();
+    error = "the thread that decodes the sound file cannot be started";
+    return false;
+  }
   return true;
 }
 
+std::unique_lock<std::mutex> SWavSource::HoldDecoder() {
+  holdRequested.store(true);
+  std::unique_lock<std::mutex> held(lock);
+  holdRequested.store(false);
+  return held;
+}
+
 void SWavSource::Rewind() {
-  position = 0;
-  if (resampler) src_reset(resampler.get());
-  finished = frames == 0;
+  if (!snd) return;
+  {
+    std::unique_lock<std::mutex> held = HoldDecoder();
+    inputCount = inputUsed = 0;
+    inputEnded = sf_seek(snd.get(), 0, SEEK_SET) != 0;
+    if (resampler) src_reset(resampler.get());
+    ring.Reset();
+    endDecoded.store(false);
+    abandoned.store(false);
+    underruns.store(0);
+    fadeRemaining = kWavFadeFrames;
+    // The start of the sound is ready before the callback sees the source.
+    bool more = true;
+    while (more && ring.GetAvailable() < kWavPrefillFrames) more = DecodeBlock();
+    decoding = more;
+    finished.store(false);
+  }
+  wake.notify_all();
+}
+
+void SWavSource::Pause() {
+  if (!snd) return;
+  std::unique_lock<std::mutex> held = HoldDecoder();
+  decoding = false;
+}
+
+bool SWavSource::FileChanged() const {
+  struct stat now {};
+  if (::fstat(file.Get(), &now) != 0) return true;
+  return now.st_size != opened.st_size || now.st_mtim.tv_sec != opened.st_mtim.tv_sec ||
+         now.st_mtim.tv_nsec != opened.st_mtim.tv_nsec;
+}
+
+bool SWavSource::ReadInput() {
+  const sf_count_t n = sf_readf_float(snd.get(), readBlock.data(), kWavDecodeFrames);
+  inputUsed = 0;
+  inputCount = n > 0 ? static_cast<int>(n) : 0;
+  const auto channels = static_cast<std::size_t>(fileChannels);
+  for (std::size_t i = 0; i < static_cast<std::size_t>(inputCount); ++i) {
+    const float* f = readBlock.data() + i * channels;
+    input[2 * i] = f[0];
+    input[2 * i + 1] = channels > 1 ? f[1] : f[0];
+  }
+  return inputCount > 0;
+}
+
+bool SWavSource::DecodeBlock() {
+  auto end = [this](bool changed) {
+    if (changed) abandoned.store(true, std::memory_order_release);
+    endDecoded.store(true, std::memory_order_release);
+    return false;
+  };
+  if (FileChanged()) return end(true);
+  if (!resampler) {
+    if (!ReadInput()) return end(false);
+    ring.Write(input.data(), inputCount);
+    return true;
+  }
+  for (;;) {
+    if (inputUsed == inputCount && !inputEnded && !ReadInput()) inputEnded = true;
+    SRC_DATA d{};
+    d.data_in = input.data() + 2 * static_cast<std::size_t>(inputUsed);
+    d.input_frames = inputCount - inputUsed;
+    d.data_out = resampled.data();
+    d.output_frames = kWavDecodeFrames;
+    d.end_of_input = inputEnded ? 1 : 0;
+    d.src_ratio = ratio;
+    if (src_process(resampler.get(), &d) != 0) return end(false);
+    inputUsed += static_cast<int>(d.input_frames_used);
+    if (d.output_frames_gen > 0) {
+      ring.Write(resampled.data(), static_cast<int>(d.output_frames_gen));
+      return true;
+    }
+    if (inputEnded) return end(false);
+  }
+}
+
+void SWavSource::DecodeLoop() {
+  std::unique_lock<std::mutex> held(lock);
+  while (!quit) {
+    while (decoding && !quit && !holdRequested.load() && ring.GetFree() >= kWavDecodeFrames) {
+      decoding = DecodeBlock();
+      decoded.notify_all();
+    }
+    if (quit) break;
+    if (holdRequested.load()) {
+      // Let the interface thread in; it clears the request once it has the lock.
+      held.unlock();
+      while (holdRequested.load()) std::this_thread::yield();
+      held.lock();
+    } else if (decoding) {
+      wake.wait_for(held, Seconds(kWavDecodePollSeconds));
+    } else {
+      wake.wait(held);
+    }
+  }
+}
+
+void SWavSource::WaitForFrames(int frames, double timeout) {
+  if (finished.load() || !snd) return;
+  std::unique_lock<std::mutex> held(lock);
+  wake.notify_all();
+  decoded.wait_for(held, Seconds(timeout), [&] {
+    return ring.GetAvailable() >= frames || endDecoded.load() || !decoding;
+  });
 }
 
 void SWavSource::MixInto(float* left, float* right, int count) {
   if (finished.load(std::memory_order_relaxed)) return;
-  int done = 0;
-  while (done < count) {
-    const int want = std::min(count - done, kMixChunk);
-    int made = 0;
-    if (!resampler) {
-      made = static_cast<int>(std::min<std::int64_t>(want, frames - position));
-      const float* in = samples.data() + position * 2;
-      for (int i = 0; i < made; ++i) {
-        left[done + i] += in[2 * i];
-        right[done + i] += in[2 * i + 1];
+  if (abandoned.load(std::memory_order_acquire)) {
+    // What is already decoded fades out; the rest of the file is not played.
+    int done = 0;
+    while (done < count && fadeRemaining > 0) {
+      const int want = std::min({count - done, kMixChunk, fadeRemaining});
+      std::fill_n(scratchLeft.data(), want, 0.0f);
+      std::fill_n(scratchRight.data(), want, 0.0f);
+      const int got = ring.Read(scratchLeft.data(), scratchRight.data(), want);
+      if (got == 0) break;
+      for (int i = 0; i < got; ++i) {
+        const float g = static_cast<float>(fadeRemaining - i) / kWavFadeFrames;
+        left[done + i] += scratchLeft[static_cast<std::size_t>(i)] * g;
+        right[done + i] += scratchRight[static_cast<std::size_t>(i)] * g;
       }
-      position += made;
+      fadeRemaining -= got;
+      done += got;
+    }
+    if (done < count || fadeRemaining == 0) finished.store(true, std::memory_order_release);
+    return;
+  }
+  // The end flag first: when it is set, every frame of the file is in the ring.
+  const bool atEnd = endDecoded.load(std::memory_order_acquire);
+  const int got = ring.Read(left, right, count);
+  if (got < count) {
+    if (atEnd) {
+      finished.store(true, std::memory_order_release);
     } else {
-      SRC_DATA d{};
-      d.data_in = samples.data() + position * 2;
-      d.input_frames = static_cast<long>(frames - position);
-      d.data_out = scratch.data();
-      d.output_frames = want;
-      // All the rest of the file is always passed, so this is always its end.
-      d.end_of_input = 1;
-      d.src_ratio = ratio;
-      if (src_process(resampler.get(), &d) == 0) {
-        position += d.input_frames_used;
-        made = static_cast<int>(d.output_frames_gen);
-        for (int i = 0; i < made; ++i) {
-          left[done + i] += scratch[2 * i];
-          right[done + i] += scratch[2 * i + 1];
-        }
-      }
+      underruns.fetch_add(1, std::memory_order_relaxed);
     }
-    if (made == 0) {
-      finished.store(true, std::memory_order_relaxed);
-      return;
-    }
-    done += made;
   }
 }

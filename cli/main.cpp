@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "Converter.h"
@@ -93,20 +94,29 @@ class Progress {
   bool drawn = false;
 };
 
-}  // namespace
+// What the command line asks for.
+struct CommandLine {
+  zuroka::ConvertOptions options;
+  std::vector<std::string> inputs;
+  int jobs = 1;
+  bool quiet = false;
+};
 
-int main(int argc, char** argv) {
+// Reads the options into cl. Returns the exit status when the program is to end
+// here (--help, --version: 0; a usage error: 2, with its message written).
+std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& cl) {
   CLI::App app{"Transcribes the melody of recordings (WAV of any sample width, AIFF, FLAC, "
                "Ogg Vorbis, Opus, MP3; any sample rate) into Standard MIDI Files.",
                kProgram};
-  zuroka::ConvertOptions o;
-  std::vector<std::string> inputs;
+  zuroka::ConvertOptions& o = cl.options;
+  std::vector<std::string>& inputs = cl.inputs;
   int tempo = 0;
   std::string timing;
   const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  int jobs = cores;
+  int& jobs = cl.jobs;
+  jobs = cores;
   int fileThreads = 0;
-  bool quiet = false;
+  bool& quiet = cl.quiet;
 
   app.add_option("FILE", inputs, "recordings to convert")->required();
   app.add_option("-o", o.output, "output file (one input only); default: beside the recording, extension \"mid\"")
@@ -179,9 +189,16 @@ int main(int argc, char** argv) {
   if (*tempoOpt) o.tempo = tempo;
   o.threads = *threadsOpt ? fileThreads : zuroka::ThreadsPerFile(cores, jobs, inputs.size());
   if (timing == "exact") o.timing = SStandardMidi::Timing::Recording;
+  return std::nullopt;
+}
 
+// Converts every input, up to cl.jobs at once, and writes each file's lines in the
+// order of the arguments. True when every file converted.
+bool ConvertAll(const CommandLine& cl) {
+  const zuroka::ConvertOptions& o = cl.options;
+  const std::vector<std::string>& inputs = cl.inputs;
   const std::size_t n = inputs.size();
-  Progress progress(!quiet && !o.infoOnly && ::isatty(STDERR_FILENO), n);
+  Progress progress(!cl.quiet && !o.infoOnly && ::isatty(STDERR_FILENO), n);
   std::vector<zuroka::ConvertResult> results(n);
   std::vector<char> done(n, 0);
   std::mutex mutex;
@@ -199,7 +216,8 @@ int main(int argc, char** argv) {
     }
   };
   std::vector<std::thread> threads;
-  const int workers = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(jobs), n));
+  const int workers = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(cl.jobs), n));
+  threads.reserve(static_cast<std::size_t>(workers));
   for (int t = 0; t < workers; ++t) threads.emplace_back(worker);
 
   // Results in the order of the arguments, each as soon as it and all before it are done.
@@ -214,5 +232,18 @@ int main(int argc, char** argv) {
   }
   for (auto& t : threads) t.join();
   progress.Clear();
-  return allOk ? 0 : 1;
+  return allOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    CommandLine cl;
+    if (const std::optional<int> status = ParseCommandLine(argc, argv, cl)) return *status;
+    return ConvertAll(cl) ? 0 : 1;
+  } catch (const std::exception& e) {  // out of memory or threads: one line, not an abort
+    std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
+    return 1;
+  }
 }

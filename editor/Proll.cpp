@@ -200,6 +200,15 @@ void TPForm::PaintView() {
   Img->update();
 }
 
+void TPForm::ShowFromStart() {
+  SBHorz->setValue(0);
+  // Only the rows that show whole count as visible.
+  const int bottom = roll::FirstViewBottomPitch(pitches, frameCount, bottomPitch,
+                                                Img->height() / roll::kCell, SBVert->maximum());
+  // A white key: the change handler keeps it as it is.
+  if (bottom != bottomPitch) SBVert->setValue(roll::BottomPitchAt(SBVert->maximum(), bottom));
+}
+
 void TPForm::DrawNoteBars() {
   QImage& rollImage = Img->Canvas();
   if (rollImage.isNull()) return;

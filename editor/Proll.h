@@ -72,6 +72,9 @@ class TPForm : public QWidget {
   void DrawNotes();
   // Repaints the keyboard strip and the roll, with the notes when the roll holds any.
   void PaintView();
+  // The first view of a recording it did not show before: from frame 0, and scrolled
+  // so that the lowest note is in view when no note lies in the visible rows.
+  void ShowFromStart();
 
   // Undo and redo of gestures (Ctrl+Z; Ctrl+Y and Ctrl+Shift+Z). False when there is
   // nothing to undo or redo.

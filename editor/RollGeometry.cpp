@@ -169,6 +169,23 @@ Ranges AdjustRanges(int mainWindowHeight, int rollHeight, int rollWidth, int fra
   return r;
 }
 
+int FirstViewBottomPitch(const SSequence& pitches, int frameCount, int bottomPitch, int rows,
+                         int vertMax) {
+  const int frames = std::min(frameCount, pitches.GetFrames());
+  int lowest = -1;
+  for (int i = 0; i < pitches.GetRows(); ++i) {
+    const std::uint8_t* p = pitches.Row(i);
+    for (int f = 0; f < frames; ++f) {
+      if (p[f] == 0) continue;
+      if (p[f] >= bottomPitch && p[f] < bottomPitch + rows) return bottomPitch;
+      if (lowest < 0 || p[f] < lowest) lowest = p[f];
+    }
+  }
+  if (lowest < 0) return bottomPitch;
+  const int white = IsBlackKey(lowest) ? lowest - 1 : lowest;
+  return std::clamp(white, 0, std::max(vertMax, 0));
+}
+
 int SnapVertPosition(int vertMax, int position, bool scrollDown) {
   if (!IsBlackKey(BottomPitchAt(vertMax, position))) return position;
   return std::clamp(position + (scrollDown ? 1 : -1), 0, std::max(vertMax, 0));

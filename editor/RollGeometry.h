@@ -154,6 +154,13 @@ struct Ranges {
 Ranges AdjustRanges(int mainWindowHeight, int rollHeight, int rollWidth, int frameCount,
                     int bottomPitch);
 
+// The lowest row for the first view of a newly converted recording: bottomPitch as it
+// is when a note of the grids lies in the `rows` rows from it up (or when there are no
+// notes); otherwise the white key at or below the lowest note, so that the
+// melody comes into view from the bottom. Kept within 0 .. vertMax.
+int FirstViewBottomPitch(const SSequence& pitches, int frameCount, int bottomPitch, int rows,
+                         int vertMax);
+
 // SBVert runs upside down: its top position shows the highest range.
 inline int BottomPitchAt(int vertMax, int position) { return vertMax - position; }
 // SBVertScroll: whether a user's move of SBVert from current to next goes toward lower

@@ -41,7 +41,10 @@ void FakeUi::SetCursor(QWidget* window, Qt::CursorShape shape) {
   UiSeam::SetCursor(window, shape);
 }
 
-void FakeUi::OpenUrl(const QUrl& url) { urls.push_back(url); }
+bool FakeUi::OpenUrl(const QUrl& url) {
+  urls.push_back(url);
+  return urlsOpen;
+}
 
 void AppTest::SetUp() {
   ASSERT_TRUE(scratch.isValid());

@@ -39,12 +39,13 @@ class FakeUi : public UiSeam {
                           const QString& defaultSuffix) override;
   int ExecDialog(QDialog* dialog) override;
   void SetCursor(QWidget* window, Qt::CursorShape shape) override;
-  void OpenUrl(const QUrl& url) override;
+  bool OpenUrl(const QUrl& url) override;
 
   std::deque<QString> filesToPick;  // answers of the open dialog; none left: cancel
   std::vector<Box> boxes;
   std::vector<Qt::CursorShape> cursors;
   std::vector<QUrl> urls;
+  bool urlsOpen = true;  // the answer of OpenUrl: whether a viewer started
   std::vector<QDialog*> dialogs;
   QStringList dialogFolders;  // the folder each open dialog started in
   QString lastFilter;

@@ -1,4 +1,7 @@
 // The options dialog's limits, defaults and behaviour, and the about box.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -6,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 
 #include "About.h"
 #include "AppFixture.h"
@@ -110,6 +114,16 @@ TEST_F(AppTest, AboutBoxNamesTheProjectAndOpensItsManual) {
   EXPECT_EQ(AForm->Label2->text(), QStringLiteral("Zuroka project"));
   EXPECT_EQ(AForm->Button1->text(), Qs("とじる"));
   EXPECT_EQ(AForm->Label3->text(), AForm->Address());
+  // The address fits the box: whole, or elided with the whole of it as the tooltip.
+  AForm->show();
+  EXPECT_TRUE(AForm->rect().contains(AForm->Label3->geometry()));
+  const QString shown = AForm->Label3->ShownText();
+  EXPECT_LE(AForm->Label3->fontMetrics().horizontalAdvance(shown),
+            AForm->Label3->contentsRect().width());
+  EXPECT_TRUE(shown == AForm->Address() || AForm->Label3->toolTip() == AForm->Address())
+      << shown.toStdString();
+  EXPECT_TRUE(shown.endsWith(QStringLiteral("index.html")));
+  AForm->hide();
   EXPECT_TRUE(AForm->Address().startsWith(QStringLiteral("file:///")));
   EXPECT_TRUE(AForm->Address().endsWith(QStringLiteral("/share/doc/zuroka/index.html")));
 
@@ -128,4 +142,27 @@ TEST_F(AppTest, AboutBoxNamesTheProjectAndOpensItsManual) {
   EXPECT_EQ(ui->dialogs[0], AForm);
   EXPECT_EQ(AForm->result(), QDialog::Accepted);
   SaveScreenshot(AForm, QStringLiteral("about.png"));
+}
+
+TEST_F(AppTest, QtsOwnDialogsSpeakJapanese) {
+  // The real open dialog, as Open shows it; read while it is up, then cancelled.
+  QString cancel, accept, title;
+  QTimer::singleShot(0, [&] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    ASSERT_NE(dialog, nullptr);
+    const auto* buttons = dialog->findChild<QDialogButtonBox*>();
+    ASSERT_NE(buttons, nullptr);
+    cancel = buttons->button(QDialogButtonBox::Cancel)->text();
+    for (QAbstractButton* b : buttons->buttons()) {
+      if (buttons->buttonRole(b) == QDialogButtonBox::AcceptRole) accept = b->text();
+    }
+    title = dialog->windowTitle();
+    static_cast<QDialog*>(dialog)->reject();
+  });
+  UiSeam real;
+  EXPECT_TRUE(
+      real.GetOpenFileName(MForm, dir.path(), Qs("wavファイル (*.wav)"), Qs("wav")).isEmpty());
+  EXPECT_EQ(cancel, Qs("キャンセル"));
+  EXPECT_EQ(title, Qs("開く"));
+  EXPECT_TRUE(accept.contains(Qs("開く"))) << accept.toStdString();
 }

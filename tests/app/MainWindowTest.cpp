@@ -121,6 +121,10 @@ TEST_F(AppTest, ToolbarAndStatusBarStartAsDesigned) {
   EXPECT_EQ(MForm->UDTempo->maximum(), 240);
   EXPECT_FALSE(MForm->UDTempo->wrapping());
 
+  // A window wide enough for every panel at its designed width.
+  MForm->showNormal();
+  MForm->resize(1200, 700);
+  QCoreApplication::processEvents();
   const std::pair<const char*, int> panels[] = {
       {"区間", 40},
       {"", 110},
@@ -151,6 +155,33 @@ TEST_F(AppTest, HiddenLabelLeavesNoTraceOnTheToolbar) {
   Open(WriteWav(QStringLiteral("tune.wav"), ShortMelody()));
   EXPECT_EQ(MForm->Lbl->text(), Qs("　　　完了　　　"));
   ExpectLblShowsNothing();
+}
+
+TEST_F(AppTest, NarrowWindowKeepsEachStatusTextInsideItsPanel) {
+  MForm->showNormal();
+  for (int width : {887, 700, 400}) {
+    MForm->resize(width, 600);
+    QCoreApplication::processEvents();
+    bool elided = false;
+    for (int i = 0; i < TMForm::kPanels; ++i) {
+      const TElidedLabel& panel = *MForm->SBPanels[i];
+      const QString shown = panel.ShownText();
+      EXPECT_LE(panel.fontMetrics().horizontalAdvance(shown), panel.contentsRect().width())
+          << width << " " << i;
+      EXPECT_EQ(shown.isEmpty(), panel.text().isEmpty()) << width << " " << i;
+      if (shown != panel.text()) {
+        elided = true;
+        EXPECT_EQ(panel.toolTip(), panel.text());
+      }
+      if (i + 1 < TMForm::kPanels) {
+        EXPECT_LT(panel.geometry().right(), MForm->SBPanels[i + 1]->geometry().left())
+            << width << " " << i;
+      }
+    }
+    EXPECT_TRUE(elided) << width;
+    EXPECT_LE(MForm->SBPanels[TMForm::kPanels - 1]->geometry().right(), MForm->SB->width());
+  }
+  SaveScreenshot(MForm, QStringLiteral("narrow-window.png"));
 }
 
 TEST_F(AppTest, CommandStatesFollowOpenConvertPlayRemakeAndStop) {
@@ -288,6 +319,16 @@ TEST_F(AppTest, OpenMovesTheWorkingDirectoryAndHelpFollowsIt) {
   // The next Open starts in that folder.
   MForm->MIOpenClick();
   EXPECT_EQ(ui->dialogFolders.back(), other.absolutePath());
+
+  // No viewer to show it: one box says so and names the page.
+  ui->boxes.clear();
+  ui->urlsOpen = false;
+  MForm->N1Click();
+  ASSERT_EQ(ui->boxes.size(), 1u);
+  EXPECT_EQ(ui->boxes[0].caption, Qs("エラー"));
+  EXPECT_TRUE(ui->boxes[0].text.startsWith(Qs("ヘルプを開くことができませんでした．\n") +
+                                           page.fileName() + QStringLiteral("\n")))
+      << ui->boxes[0].text.toStdString();
 }
 
 TEST_F(AppTest, FileInformationShowsTheReadersText) {

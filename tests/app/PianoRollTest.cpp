@@ -101,6 +101,44 @@ TEST_F(AppTest, AnEditInTheRollReachesRemakesFileAndIsForgottenByTheNextConversi
   EXPECT_EQ(ReadBytes(mid), converted);
 }
 
+TEST_F(AppTest, AnotherFileStartsAtItsBeginningWithTheMelodyInSight) {
+  Open(WriteWav(QStringLiteral("tune.wav"), ShortMelody()));
+  TPForm& roll = *MForm->PianoRoll();
+  EXPECT_EQ(roll.SBHorz->value(), 0);
+  // The user scrolls away: later frames, rows above any note of the next file.
+  const auto scrollTo = [&roll](int frame, int bottom) {
+    roll.SBHorz->setValue(frame);
+    roll.SBVert->setValue(roll.SBVert->maximum() - bottom);
+    ASSERT_EQ(roll.BottomPitch(), bottom);
+  };
+  scrollTo(40, 65);
+
+  // B3 to D#4, below that view.
+  const QString low = WriteWav(QStringLiteral("low.wav"),
+                               {{59, 0.5}, {0, 0.1}, {61, 0.5}, {0, 0.1}, {63, 0.5}, {0, 0.2}});
+  Open(low);
+  ASSERT_EQ(MForm->PianoRoll(), &roll);
+  EXPECT_EQ(roll.SBHorz->value(), 0);
+  const SSequence& pitches = MForm->Engine().pitches;
+  int lowest = 128, highest = 0;
+  for (int r = 0; r < pitches.GetRows(); ++r) {
+    for (int f = 0; f < pitches.GetFrames(); ++f) {
+      if (const int p = pitches.Row(r)[f])
+        lowest = std::min(lowest, p), highest = std::max(highest, p);
+    }
+  }
+  ASSERT_LE(highest, 64);
+  EXPECT_LE(roll.BottomPitch(), lowest);
+  EXPECT_GT(roll.BottomPitch(), lowest - 2);  // the white key at or below it
+  SaveScreenshot(MForm, QStringLiteral("first-view-low-melody.png"));
+
+  // The same file again: the place the user is working at stays.
+  scrollTo(20, 72);
+  Run(MForm->MIConvert);
+  EXPECT_EQ(roll.SBHorz->value(), 20);
+  EXPECT_EQ(roll.BottomPitch(), 72);
+}
+
 TEST_F(AppTest, RestoredRollTakesTheChildAreaLessAMargin) {
   Open(WriteWav(QStringLiteral("tune.wav"), ShortMelody()));
   QMdiSubWindow* window = MForm->MdiArea()->subWindowList().front();

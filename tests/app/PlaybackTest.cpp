@@ -129,8 +129,10 @@ TEST_F(Playback, WithoutASoundDevicePlayShowsOneErrorAndChangesNothingElse) {
   for (QAction* play : {MForm->MIPWav, MForm->MIPMidi}) {
     Run(play);
     ASSERT_EQ(ui->boxes.size(), 1u);
-    EXPECT_TRUE(ui->boxes[0].text.contains(QStringLiteral("No sound output device")))
+    EXPECT_TRUE(ui->boxes[0].text.startsWith(Qs("ファイルを再生することができませんでした．\n")))
         << ui->boxes[0].text.toStdString();
+    EXPECT_TRUE(ui->boxes[0].text.contains(Qs("音を出す装置が見つかりません．")));
+    EXPECT_EQ(ui->boxes[0].caption, Qs("エラー"));
     ui->boxes.clear();
     EXPECT_FALSE(Player().IsOpen());
     EXPECT_FALSE(MForm->MIStop->isEnabled());
@@ -139,4 +141,45 @@ TEST_F(Playback, WithoutASoundDevicePlayShowsOneErrorAndChangesNothingElse) {
     }
   }
   EXPECT_EQ(ReadBytes(mid), before);
+}
+
+TEST_F(Playback, EachFailureNamesTheFileAndItsCauseInJapanese) {
+  Run(MForm->MIConvert);
+  const QString empty = dir.absoluteFilePath(QStringLiteral("nosoundfont"));
+  ASSERT_TRUE(dir.mkdir(QStringLiteral("nosoundfont")));
+  sink->SetSoundFontDir(Local(empty));
+  ui->boxes.clear();
+  const auto expectBox = [this](const QString& file, const char* cause) {
+    ASSERT_EQ(ui->boxes.size(), 1u);
+    EXPECT_EQ(ui->boxes[0].caption, Qs("エラー"));
+    EXPECT_EQ(ui->boxes[0].icon, QMessageBox::Critical);
+    EXPECT_EQ(ui->boxes[0].text, Qs("ファイルを再生することができませんでした．\n") + file +
+                                     QStringLiteral("\n") + Qs(cause));
+    EXPECT_FALSE(MForm->MIStop->isEnabled());
+    ui->boxes.clear();
+  };
+
+  Run(MForm->MIPMidi);  // no SoundFont to sound it with
+  expectBox(mid,
+            "MIDIデータを鳴らす音色（General MIDI の SoundFont）が見つかりません．\n"
+            "パッケージ timgm6mb-soundfont をインストールしてください．");
+
+  const auto rewrite = [](const QString& file, const QByteArray& bytes) {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+  };
+  rewrite(wav, "neither a wave file nor MIDI data");
+  Run(MForm->MIPWav);
+  expectBox(wav, "再生できない形式のファイルか，ファイルが壊れています．");
+  rewrite(wav, QByteArray());
+  Run(MForm->MIPWav);
+  expectBox(wav, "ファイルが空です．");
+  ASSERT_TRUE(QFile::remove(wav));
+  ASSERT_TRUE(dir.mkdir(QStringLiteral("tune.wav")));
+  Run(MForm->MIPWav);
+  expectBox(wav, "ファイルではなくフォルダです．");
+  ASSERT_TRUE(dir.rmdir(QStringLiteral("tune.wav")));
+  Run(MForm->MIPWav);
+  expectBox(wav, "ファイルが見つかりません．");
 }

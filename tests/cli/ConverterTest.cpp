@@ -11,12 +11,12 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <random>
 #include <sstream>
 
 #include <sndfile.h>
 
-#include <random>
-
+#include "Converter.h"
 #include "ExampleMelody.h"
 #include "ImportSignals.h"
 #include "MidiDump.h"
@@ -224,6 +224,57 @@ TEST(Converter, EveryRowOfTheBadFileTable) {
   }
 }
 
+// The README's command for a collection on one machine, as a reader would copy it.
+std::string ReadmeCollectionCommand() {
+  std::ifstream f(std::string(ZUROKA_SOURCE_DIR) + "/README.md");
+  std::string line, command;
+  bool inside = false;
+  while (std::getline(f, line)) {
+    if (line.rfind("<!-- collection: one machine", 0) == 0) inside = true;
+    else if (line.rfind("<!-- end collection", 0) == 0) break;
+    else if (inside && line.rfind("```", 0) != 0) command += line + "\n";
+  }
+  return command;
+}
+
+TEST(Converter, TheReadmeCollectionCommandUnderGnuParallel) {
+  const std::string command = ReadmeCollectionCommand();
+  ASSERT_NE(command.find("parallel zuroka-convert"), std::string::npos) << command;
+  ASSERT_EQ(std::system("command -v parallel >/dev/null"), 0)
+      << "GNU parallel is missing (scripts/build installs the package parallel)";
+  TempDir dir;
+  fs::create_directories(dir / "music/live");
+  // Three different melodies, one in a subfolder and one with a space in its name.
+  const std::vector<std::string> wavs = {Melody(dir, "music/a.wav", 2), Melody(dir, "music/b c.wav", 3.5),
+                                         Melody(dir, "music/live/d.wav", 5)};
+  std::vector<std::vector<std::uint8_t>> midis;
+  std::vector<nlohmann::json> notes;
+  for (const std::string& w : wavs) {
+    const RunResult one = Convert({"-q", w, "-o", dir / "one.mid", "--notes", dir / "one.json"}, dir);
+    ASSERT_EQ(one.status, 0) << one.err;
+    midis.push_back(ReadBytes(dir / "one.mid"));
+    notes.push_back(nlohmann::json::parse(std::ifstream(dir / "one.json")));
+  }
+  // The converter on the PATH, as an installed one would be; parallel's own files
+  // in the test's folder.
+  const std::string bin = fs::path(ZUROKA_CONVERT).parent_path();
+  const std::string run = "cd " + Quote(dir / "music") + " && HOME=" + Quote(dir.path()) +
+                          " PATH=" + Quote(bin) + ":\"$PATH\" sh -c " + Quote(command) + " >" +
+                          Quote(dir / "out") + " 2>" + Quote(dir / "err") + " </dev/null";
+  const int raw = std::system(run.c_str());
+  const auto out = ReadBytes(dir / "out"), err = ReadBytes(dir / "err");
+  const std::string printed(out.begin(), out.end());
+  ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0)
+      << command << std::string(err.begin(), err.end());
+  for (std::size_t k = 0; k < wavs.size(); ++k) {
+    SCOPED_TRACE(wavs[k]);
+    const fs::path stem = fs::path(wavs[k]).replace_extension();
+    EXPECT_EQ(ReadBytes(stem.string() + ".mid"), midis[k]);
+    EXPECT_EQ(nlohmann::json::parse(std::ifstream(stem.string() + ".json")), notes[k]);
+    EXPECT_NE(printed.find(fs::path(wavs[k]).filename().string() + " -> "), std::string::npos) << printed;
+  }
+}
+
 TEST(Converter, ConvertsBesideTheWavAndReportsOneLine) {
   TempDir dir;
   const std::string wav = Melody(dir, "tune.wav");
@@ -253,25 +304,53 @@ TEST(Converter, ConvertsBesideTheWavAndReportsOneLine) {
   EXPECT_EQ(notes[0]["note"], 60);  // the tune starts on middle C
 }
 
-TEST(Converter, ParallelRunsGiveTheSameFilesInArgumentOrder) {
+TEST(Converter, ParallelRunsAndThreadCountsGiveTheSameFilesInArgumentOrder) {
   TempDir dir;
   std::vector<std::string> wavs;
   for (int k = 0; k < 4; ++k) wavs.push_back(Melody(dir, "t" + std::to_string(k) + ".wav", 1.5 + k));
-  std::vector<std::string> args1 = {"-j", "1"}, args2 = {"-j", "2"};
-  args1.insert(args1.end(), wavs.begin(), wavs.end());
-  args2.insert(args2.end(), wavs.begin(), wavs.end());
-  const RunResult one = Convert(args1, dir);
-  std::vector<std::vector<std::uint8_t>> first;
-  for (const auto& w : wavs) first.push_back(ReadBytes(dir / (fs::path(w).stem().string() + ".mid")));
-  const RunResult two = Convert(args2, dir);
+  auto mids = [&] {
+    std::vector<std::vector<std::uint8_t>> m;
+    for (const auto& w : wavs) m.push_back(ReadBytes(dir / (fs::path(w).stem().string() + ".mid")));
+    return m;
+  };
+  std::vector<std::string> args = {"-j", "1", "--threads", "1"};
+  args.insert(args.end(), wavs.begin(), wavs.end());
+  const RunResult one = Convert(args, dir);
   ASSERT_EQ(one.status, 0);
-  ASSERT_EQ(two.status, 0);
-  EXPECT_EQ(one.out, two.out);
-  for (std::size_t k = 0; k < wavs.size(); ++k) {
-    EXPECT_EQ(ReadBytes(dir / (fs::path(wavs[k]).stem().string() + ".mid")), first[k]);
-    EXPECT_NE(one.out.find(wavs[k]), std::string::npos);
+  const auto first = mids();
+  // Files side by side, frames on several threads, and both at once.
+  for (const std::vector<std::string>& how : std::vector<std::vector<std::string>>{
+           {"-j", "1"}, {"-j", "2"}, {"-j", "3", "--threads", "3"}, {"--threads", "2"}}) {
+    std::vector<std::string> a = how;
+    a.insert(a.end(), wavs.begin(), wavs.end());
+    for (const auto& w : wavs) fs::remove(dir / (fs::path(w).stem().string() + ".mid"));
+    const RunResult r = Convert(a, dir);
+    ASSERT_EQ(r.status, 0) << how[0] << how[1];
+    EXPECT_EQ(r.out, one.out);
+    EXPECT_EQ(mids(), first) << how[0] << " " << how[1];
   }
+  for (const auto& w : wavs) EXPECT_NE(one.out.find(w), std::string::npos);
   EXPECT_LT(one.out.find(wavs[0]), one.out.find(wavs[3]));
+}
+
+TEST(Converter, EachFileGetsItsShareOfTheCores) {
+  struct Case {
+    int cores, jobs;
+    std::size_t files;
+    int threads;
+  };
+  for (const Case& c : std::vector<Case>{{2, 2, 1, 2},   // one file: both cores
+                                         {2, 2, 2, 1},   // two side by side: one each
+                                         {2, 1, 5, 2},   // one at a time
+                                         {8, 2, 10, 4},  // 8 / 2
+                                         {16, 1, 1, 4},  // no more than 4
+                                         {3, 2, 2, 1},
+                                         {4, 8, 3, 1},
+                                         {1, 1, 1, 1},
+                                         {0, 0, 0, 1}}) {
+    EXPECT_EQ(zuroka::ThreadsPerFile(c.cores, c.jobs, c.files), c.threads)
+        << c.cores << " cores, -j " << c.jobs << ", " << c.files << " files";
+  }
 }
 
 TEST(Converter, OneBadFileDoesNotStopTheOthers) {
@@ -296,6 +375,8 @@ TEST(Converter, UsageErrors) {
            {"--timing", "loose", wav},
            {"-o", dir / "x.mid", wav, wav},
            {"-j", "0", wav},
+           {"--threads", "0", wav},
+           {"--threads", "65", wav},
            {"--bogus", wav}}) {
     const RunResult r = Convert(args, dir);
     EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args[0]) << ": " << r.err;

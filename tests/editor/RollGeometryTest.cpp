@@ -100,3 +100,22 @@ TEST(RollGeometry, ScrollRangesAndTheWhiteKeyRule) {
     }
   }
 }
+
+TEST(RollGeometry, FirstViewBringsTheLowestNoteIntoSight) {
+  Grids g(3, 100);
+  EXPECT_EQ(FirstViewBottomPitch(g.pitches, 100, 64, 50, 77), 64);  // no notes: as it is
+  g.Note(0, 10, 20, 63);                                            // D#4, one row below the view
+  g.Note(1, 30, 40, 61);
+  g.Note(2, 50, 60, 59);
+  EXPECT_EQ(FirstViewBottomPitch(g.pitches, 100, 64, 50, 77), 59);
+  EXPECT_EQ(FirstViewBottomPitch(g.pitches, 100, 62, 50, 77), 62);  // D#4 in the lowest rows
+  EXPECT_EQ(FirstViewBottomPitch(g.pitches, 100, 0, 62, 77), 0);    // 61 in the top row
+  EXPECT_EQ(FirstViewBottomPitch(g.pitches, 100, 0, 59, 77), 59);   // all above the view
+  // A black lowest note: the white key below it. Frames past the count do not count.
+  Grids black(1, 100);
+  black.Note(0, 10, 20, 70);
+  black.Note(0, 80, 90, 20);
+  EXPECT_EQ(FirstViewBottomPitch(black.pitches, 100, 0, 10, 77), 19);  // G#1: G1
+  EXPECT_EQ(FirstViewBottomPitch(black.pitches, 50, 0, 10, 77), 69);   // A#4: A4
+  EXPECT_EQ(FirstViewBottomPitch(black.pitches, 50, 0, 10, 65), 65);   // kept in the range
+}
