@@ -33,6 +33,7 @@
 #include "SAudioOutput.h"
 #include "SLiveNoteSink.h"
 #include "SMediaPlayer.h"
+#include "SOpenRecording.h"
 #include "Texts.h"
 #include "UiSeam.h"
 #include "UpDownEdit.h"
@@ -101,13 +102,28 @@ QString ImagePath(const char* name) {
 }
 
 // The one local WAV file among dropped data, or empty.
+// The suffixes of every format read, from the open dialog's patterns ("*.wav *.flac ...").
+bool IsAudioSuffix(const QString& suffix) {
+  const QStringList patterns = QString::fromLatin1(SAudioImport::kFilePatterns).split(' ');
+  return patterns.contains(QStringLiteral("*.") + suffix.toLower());
+}
+
 QString DroppedWav(const QMimeData* data) {
   if (!data || !data->hasUrls() || data->urls().size() != 1) return QString();
   const QUrl url = data->urls().constFirst();
   if (!url.isLocalFile()) return QString();
   const QString file = url.toLocalFile();
-  return QFileInfo(file).suffix().compare(text::kWavSuffix, Qt::CaseInsensitive) == 0 ? file
-                                                                                      : QString();
+  return IsAudioSuffix(QFileInfo(file).suffix()) ? file : QString();
+}
+
+// The source format as the file information shows it.
+QString SourceInfoText(const SSourceFormat& f) {
+  QString sampleFormat = QString::fromStdString(f.sampleFormat);
+  if (f.bits > 0) sampleFormat = (f.isFloat ? text::kBitsFloat : text::kBitsPcm).arg(f.bits);
+  return text::kSourceFormatText.arg(QString::fromStdString(f.container), sampleFormat)
+      .arg(f.sampleRate)
+      .arg(f.channels)
+      .arg(f.Seconds(), 0, 'f', 2);
 }
 
 // The piano roll's live-note port: the sink behind it is made at the first note.
@@ -353,7 +369,10 @@ bool TMForm::MidiFileExists() const {
 
 void TMForm::MIOpenClick() {
   const QString chosen =
-      Ui().GetOpenFileName(this, QDir::currentPath(), text::kWavFilter, text::kWavSuffix);
+      Ui().GetOpenFileName(this, QDir::currentPath(),
+                           text::kWavFilter + QStringLiteral(";;") +
+                               text::kAudioFilter.arg(QString::fromLatin1(SAudioImport::kFilePatterns)),
+                           text::kWavSuffix);
   if (chosen.isEmpty()) return;
   OpenWavFile(chosen);
 }
@@ -371,16 +390,25 @@ void TMForm::OpenWavFile(const QString& fileName) {
     MIConvert->setEnabled(true);
     MIPWav->setEnabled(true);
   } else {
-    ShowBox(text::kOpenErrorText, text::kErrorCaption, QMessageBox::Critical);
+    ShowBox(openError, text::kErrorCaption, QMessageBox::Critical);
     Ui().SetCursor(this, Qt::ArrowCursor);
   }
 }
 
 bool TMForm::LoadWavFile(const QString& fileName) {
+  // Any format read: a 16-bit WAV by the engine's reader (resampled when its rate is
+  // not 44100), everything else imported.
   SWavFile fresh;
-  if (fresh.Open(QFile::encodeName(fileName).toStdString()) <= 0) return false;
+  const SRecording rec = OpenRecording(fresh, QFile::encodeName(fileName).toStdString());
+  if (!rec.Opened()) {
+    openError = rec.importFailure == SAudioImport::Failure::MpegFour
+                    ? text::kMpegFourErrorText.arg(QString::fromLatin1(SAudioImport::kSupportedFormats))
+                    : text::kOpenErrorText;
+    return false;
+  }
   engine->wavFile = std::move(fresh);
   odFileName = fileName;
+  sourceInfo = SourceInfoText(rec.format);
   return true;
 }
 
@@ -555,7 +583,7 @@ void TMForm::MIExitClick() { close(); }
 void TMForm::MIParamClick() { Ui().ExecDialog(OForm); }
 
 void TMForm::MIInfoClick() {
-  ShowBox(QString::fromStdString(engine->wavFile.GetInfoText()), text::kInfoCaption,
+  ShowBox(QString::fromStdString(engine->wavFile.GetInfoText()) + sourceInfo, text::kInfoCaption,
           QMessageBox::NoIcon);
 }
 

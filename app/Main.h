@@ -199,6 +199,8 @@ class TMForm : public QMainWindow, public SEngineSeam {
   QPointer<TPForm> pianoRoll;
   QString rollFile;  // the WAV file whose conversion the piano roll shows
   QString odFileName;
+  QString sourceInfo;  // the current file's source format, for the file information
+  QString openError;   // the last failed Open's error box text
   std::vector<QAction*> windowListActions;
   std::unique_ptr<SEngine> engine;
 

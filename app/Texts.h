@@ -52,6 +52,8 @@ inline const QString kPanelCepstrum = QStringLiteral("ケプストラム");
 
 inline const QString kWavFilter = QStringLiteral("wavファイル (*.wav)");
 inline const QString kWavSuffix = QStringLiteral("wav");
+// %1: the file-name patterns of every format read.
+inline const QString kAudioFilter = QStringLiteral("音声ファイル (%1)");
 inline const QString kHelpPage = QStringLiteral("index.html");
 
 // Message boxes.
@@ -60,7 +62,16 @@ inline const QString kConvertedCaption = QStringLiteral("Message");
 inline const QString kOpenErrorText = QStringLiteral(
     "ファイルを開くことができませんでした．\n他のアプリケーションで使用しているか確認してください"
     "．");
+// %1: the formats read.
+inline const QString kMpegFourErrorText = QStringLiteral(
+    "AAC・M4A形式のファイルは読み込めません．\n読み込める形式 : %1");
 inline const QString kErrorCaption = QStringLiteral("エラー");
+// The source format in the file information. %1 container, %2 sample format, %3 rate,
+// %4 channels, %5 seconds.
+inline const QString kSourceFormatText =
+    QStringLiteral("形式 : %1, %2, %3 Hz, %4チャンネル, %5秒\n");
+inline const QString kBitsPcm = QStringLiteral("%1ビット PCM");
+inline const QString kBitsFloat = QStringLiteral("%1ビット 浮動小数点");
 inline const QString kRemadeText =
     QStringLiteral("演奏データを作成しました．\nデータを再生します．");
 inline const QString kRemadeCaption = QStringLiteral("完了");

@@ -10,6 +10,7 @@
 
 #include "SEngine.h"
 #include "SNoteEdit.h"
+#include "SOpenRecording.h"
 
 namespace zuroka {
 
@@ -27,37 +28,6 @@ class CliSeam : public SFixedSeam {
  private:
   std::vector<std::string>& err;
 };
-
-std::string OpenFailure(const SWavFile& wav) {
-  switch (wav.GetFailure()) {
-    case SWavFile::Failure::Missing:
-      return "no such file";
-    case SWavFile::Failure::NotAFile:
-      return "not a regular file (a directory or a device)";
-    case SWavFile::Failure::NoAccess:
-      if (wav.GetFailureErrno() == EWOULDBLOCK) return "the file is in use by another program";
-      return "cannot open: " + SErrorText(wav.GetFailureErrno());
-    case SWavFile::Failure::Empty:
-      return "empty file";
-    case SWavFile::Failure::TooShort:
-      return "file ends inside its header (truncated or not a WAV file)";
-    case SWavFile::Failure::NotWave:
-      return "not a WAV file (no RIFF/WAVE header)";
-    case SWavFile::Failure::NotSixteenBit:
-      if (wav.GetFormatTag() == 3) {
-        return "floating-point samples; only 16-bit PCM WAV files can be converted";
-      }
-      return std::to_string(wav.GetBitsPerSample()) +
-             "-bit samples; only 16-bit PCM WAV files can be converted";
-    case SWavFile::Failure::NegativeSize:
-      return "corrupt header: the data chunk's size is negative";
-    case SWavFile::Failure::NoMemory:
-      return "not enough memory for the samples";
-    case SWavFile::Failure::None:
-      break;
-  }
-  return "cannot be read";
-}
 
 std::string NotesJson(const SEngine& engine) {
   nlohmann::ordered_json notes = nlohmann::ordered_json::array();
@@ -97,20 +67,33 @@ ConvertResult ConvertFile(const std::string& wavName, const ConvertOptions& o,
   ConvertResult res;
   CliSeam seam(o.cpPercent, o.dbPercent, o.border, res.err);
   auto engine = std::make_unique<SEngine>(seam);
-  const std::int32_t opened = engine->wavFile.Open(wavName);
+  const SRecording rec = OpenRecording(engine->wavFile, wavName, o.literal);
   if (o.infoOnly) {
-    const auto why = engine->wavFile.GetFailure();
-    const bool headerRead = opened > 0 || why == SWavFile::Failure::NotSixteenBit ||
-                            why == SWavFile::Failure::NegativeSize ||
-                            why == SWavFile::Failure::NotWave;
-    if (headerRead) res.out = wavName + ":\n" + engine->wavFile.GetInfoText();
-    if (opened <= 0) res.err.push_back(wavName + ": " + OpenFailure(engine->wavFile));
-    res.ok = opened > 0;
+    const auto why = rec.readerFailure;
+    const bool headerRead = rec.road == SRecording::Road::Reader ||
+                            rec.road == SRecording::Road::Resampled ||
+                            (!rec.Opened() && rec.importFailure == SAudioImport::Failure::None &&
+                             (why == SWavFile::Failure::NotSixteenBit ||
+                              why == SWavFile::Failure::NegativeSize ||
+                              why == SWavFile::Failure::NotWave));
+    if (headerRead || rec.Opened()) res.out = wavName + ":\n";
+    if (headerRead) res.out += engine->wavFile.GetInfoText();
+    if (rec.Opened()) {
+      res.out += "Source : " + rec.format.Describe() + "\n";
+      res.out += "Analysed : " + SRecording::Analysed(engine->wavFile) + rec.Note() + "\n";
+    }
+    if (!rec.Opened()) res.err.push_back(wavName + ": " + rec.failure);
+    res.ok = rec.Opened();
     return res;
   }
-  if (opened <= 0) {
-    res.err.push_back(wavName + ": " + OpenFailure(engine->wavFile));
+  if (!rec.Opened()) {
+    res.err.push_back(wavName + ": " + rec.failure);
     return res;
+  }
+  if (rec.rateIgnored) {
+    res.err.push_back(wavName + ": warning: the header's sample rate (" +
+                      std::to_string(engine->wavFile.GetSamplesPerSec()) +
+                      " Hz) cannot be used; the samples are read as 44100 per second");
   }
   if (const std::int32_t missing = engine->wavFile.GetMissingSamples(); missing > 0) {
     res.err.push_back(wavName + ": warning: the file ends " + std::to_string(missing) +
@@ -158,7 +141,7 @@ ConvertResult ConvertFile(const std::string& wavName, const ConvertOptions& o,
   }
   res.out = wavName + " -> " + engine->MidiFileName() + ": " + std::to_string(run.frames) +
             " frames, " + std::to_string(run.notes) + " notes, tempo " + std::to_string(run.tempo) +
-            " bpm\n";
+            " bpm" + rec.Note() + "\n";
   res.ok = true;
   return res;
 }

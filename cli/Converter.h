@@ -24,6 +24,9 @@ struct ConvertOptions {
   std::string notesFile;   // JSON list of notes; none when empty
   std::vector<SGesture> edits;  // applied in order after the conversion, as in the roll
   bool infoOnly = false;
+  // The engine's reader alone: every WAV read as 44100 samples per second whatever its
+  // header says, nothing imported (comparisons with files written before).
+  bool literal = false;
   int threads = SConvertRequest::kDefaultThreads;  // of the frame loop; 1: all on one thread
 };
 

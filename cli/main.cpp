@@ -1,4 +1,4 @@
-// zuroka-convert: transcribes the melody of 16-bit WAV files into Standard MIDI Files.
+// zuroka-convert: transcribes the melody of recordings into Standard MIDI Files.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -105,7 +105,8 @@ struct CommandLine {
 // Reads the options into cl. Returns the exit status when the program is to end
 // here (--help, --version: 0; a usage error: 2, with its message written).
 std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& cl) {
-  CLI::App app{"Transcribes the melody of 16-bit PCM WAV files into Standard MIDI Files.",
+  CLI::App app{"Transcribes the melody of recordings (WAV of any sample width, AIFF, FLAC, "
+               "Ogg Vorbis, Opus, MP3; any sample rate) into Standard MIDI Files.",
                kProgram};
   zuroka::ConvertOptions& o = cl.options;
   std::vector<std::string>& inputs = cl.inputs;
@@ -117,8 +118,8 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& cl) {
   int fileThreads = 0;
   bool& quiet = cl.quiet;
 
-  app.add_option("FILE.wav", inputs, "WAV files to convert")->required();
-  app.add_option("-o", o.output, "output file (one input only); default: beside the WAV, extension \"mid\"")
+  app.add_option("FILE", inputs, "recordings to convert")->required();
+  app.add_option("-o", o.output, "output file (one input only); default: beside the recording, extension \"mid\"")
       ->option_text("FILE");
   app.add_option("--cp", o.cpPercent, "cepstrum percentage, 30..100 (default 60)")
       ->check(CLI::Range(zuroka::kMinPercent, zuroka::kMaxPercent))
@@ -144,7 +145,13 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& cl) {
                  "apply the gestures of a JSON file after the conversion, as the piano roll "
                  "would, then write the file as Remake does (one input only)")
       ->option_text("EDITS.json");
-  app.add_flag("--info", o.infoOnly, "print each file's information text and convert nothing");
+  app.add_flag("--info", o.infoOnly,
+               "print each file's information text, its source format and what is analysed, "
+               "and convert nothing");
+  app.add_flag("--as-44100", o.literal,
+               "read WAV files with the engine's reader alone, as 44100 samples per second "
+               "whatever their header says, and import nothing (for comparisons with files "
+               "written before)");
   app.add_option("-j", jobs, "convert up to N files at once (default: the number of cores)")
       ->check(CLI::PositiveNumber)
       ->option_text("N");

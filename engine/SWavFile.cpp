@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -176,6 +178,33 @@ std::int32_t SWavFile::ReadSamples(int fd, std::int64_t fileSize, std::int64_t d
   left.resize(static_cast<std::size_t>(storedCount));
   loaded = true;
   return kLoaded;
+}
+
+void SWavFile::Adopt(std::vector<std::int16_t> samples, std::int32_t count) {
+  constexpr std::int32_t kRate = 44100;
+  const auto held = static_cast<std::int32_t>(
+      std::min<std::size_t>(samples.size(), static_cast<std::size_t>(INT32_MAX)));
+  samples.resize(static_cast<std::size_t>(held));
+  if (!loaded) {
+    // Nothing read from a file: the header says what the samples are.
+    Clear();
+    std::memcpy(formType, "WAVE", 4);
+    fmtSize = 16;
+    formatTag = 1;
+    channels = 1;
+    samplesPerSec = kRate;
+    bytesPerSec = kRate * 2;
+    bitsPerSample = 16;
+    const std::int64_t bytes = static_cast<std::int64_t>(held) * 2;
+    dataSize = static_cast<std::int32_t>(std::min<std::int64_t>(bytes, INT32_MAX));
+    riffSize = static_cast<std::uint32_t>(std::min<std::int64_t>(bytes + kHeaderBytes, UINT32_MAX));
+  }
+  left = std::move(samples);
+  storedCount = held;
+  sampleCount = std::max(count, held);
+  failure = Failure::None;
+  failureErrno = 0;
+  loaded = true;
 }
 
 SSampleView SWavFile::GetSamples() const {

@@ -69,6 +69,16 @@ class SWavFile : public SEngineObject {
   std::int16_t GetChannels() const { return channels; }
   std::int16_t GetBitsPerSample() const { return bitsPerSample; }
   std::int16_t GetFormatTag() const { return formatTag; }
+  // The header's samples per second (0 before a header was read).
+  std::int32_t GetSamplesPerSec() const { return static_cast<std::int32_t>(samplesPerSec); }
+
+  // Takes over samples made elsewhere (resampled from the file read, or imported from
+  // another format), moved in, not copied: the first channel at 44100 Hz. count is the
+  // samples per channel with padding (at least samples.size(); -1: none), the padding
+  // keeping the pad value of the file read. A reader that holds a file keeps its header
+  // fields, which then describe the source; otherwise they describe the samples taken
+  // over (one channel, 44100 Hz, 16-bit PCM). The reader is loaded afterwards.
+  void Adopt(std::vector<std::int16_t> samples, std::int32_t count = -1);
 
  private:
   void Release();

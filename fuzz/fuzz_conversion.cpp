@@ -1,5 +1,6 @@
-// The whole conversion of short WAV inputs: reader, frames, tracks, grids, tempo and
-// the MIDI bytes. Every grid must hold whole notes, and the MIDI file must parse with
+// The whole conversion of short inputs, by the road a file takes: the WAV reader (and
+// resampling, for a 16-bit WAV at another rate) or the importer of every other format,
+// then frames, tracks, grids, tempo and the MIDI bytes. Every grid must hold whole notes, and the MIDI file must parse with
 // a strict reader that finds a Note Off for every Note On.
 #include <stdexcept>
 
@@ -7,6 +8,7 @@
 #include "MidiDump.h"
 #include "SEngine.h"
 #include "SNoteEdit.h"
+#include "SOpenRecording.h"
 
 namespace {
 // Inputs whose header claims more are answered, but not analysed frame by frame here.
@@ -24,7 +26,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzFile file(data, size);
   SFixedSeam seam(cp, db, border);
   SEngine engine(seam);
-  if (engine.wavFile.Open(file.path()) != SWavFile::kLoaded) return 0;
+  const SRecording rec = OpenRecording(engine.wavFile, file.path());
+  if (!rec.Opened()) {
+    // Refused: a reason, and no samples left behind.
+    FUZZ_CHECK(!rec.failure.empty());
+    FUZZ_CHECK(!engine.wavFile.IsLoaded() && engine.wavFile.GetSamples().stored == 0);
+    return 0;
+  }
+  FUZZ_CHECK(rec.failure.empty());
+  FUZZ_CHECK(engine.wavFile.GetSamples().stored <= engine.wavFile.GetSampleCount());
   if (engine.wavFile.GetSampleCount() > kMaxSamples) return 0;
   SConvertRequest request;
   request.midiFileName = file.path() + ".mid";

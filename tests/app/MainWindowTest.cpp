@@ -282,7 +282,10 @@ TEST_F(AppTest, CancelledOpenDoesNothing) {
   MForm->MIOpenClick();  // no file to pick: the dialog is cancelled
   ASSERT_EQ(ui->dialogFolders.size(), 1);
   EXPECT_EQ(ui->dialogFolders[0], QDir::currentPath());
-  EXPECT_EQ(ui->lastFilter, Qs("wavファイル (*.wav)"));
+  // The WAV filter first, then one for every format read.
+  EXPECT_EQ(ui->lastFilter,
+            Qs("wavファイル (*.wav);;音声ファイル (*.wav *.wave *.aif *.aiff *.aifc *.flac *.ogg "
+               "*.oga *.opus *.mp3)"));
   EXPECT_EQ(ui->lastSuffix, Qs("wav"));
   EXPECT_TRUE(ui->boxes.empty());
   EXPECT_TRUE(ui->cursors.empty());
