@@ -35,10 +35,10 @@ inline constexpr double kSynthGain = 1.8;
 // The limiter at the end of the synth's mix: no sample of the synth's output is ever
 // louder than the ceiling. The look-ahead lets the gain fall smoothly before a peak
 // instead of cutting into it; the release brings it back without pumping.
-inline constexpr float kLimiterCeiling = 0.891f;     // -1 dBFS
-inline constexpr double kLimiterLookahead = 0.002;   // seconds (the synth's added delay)
-inline constexpr double kLimiterRelease = 0.150;     // seconds to recover 63 % of the gain
-inline constexpr int kLimiterMaxLookahead = 1024;    // frames, whatever the stream's rate
+inline constexpr float kLimiterCeiling = 0.891f;    // -1 dBFS
+inline constexpr double kLimiterLookahead = 0.002;  // seconds (the synth's added delay)
+inline constexpr double kLimiterRelease = 0.150;    // seconds to recover 63 % of the gain
+inline constexpr int kLimiterMaxLookahead = 1024;   // frames, whatever the stream's rate
 
 // Frames handled per step inside the audio callback (scratch buffers are this long).
 inline constexpr int kMixChunk = 512;

@@ -104,11 +104,10 @@ SAudioOutput::SAudioOutput(Mode mode, int rate)
   fluid_settings_setint(s, "synth.threadsafe-api", 0);
   // The end of a file must not reset the synth under a live note.
   fluid_settings_setint(s, "player.reset-synth", 0);
-  // The stream's buffer: FluidSynth's default period of 64 frames (1.5 ms) starves
-  // whenever the desktop is busy.
+  // The buffer of FluidSynth's drivers: its default period of 64 frames (1.5 ms)
+  // starves whenever the desktop is busy.
   fluid_settings_setint(s, "audio.period-size", kPeriodFrames);
   fluid_settings_setint(s, "audio.periods", kPeriods);
-  fluid_settings_setint(s, "audio.pulseaudio.adjust-latency", 1);
   synth.reset(new_fluid_synth(s));
   if (synth && mode == Mode::Sink) {
     running = true;

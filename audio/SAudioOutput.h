@@ -20,10 +20,10 @@ class SWavSource;
 
 // The program's one output stream: a FluidSynth synth (MIDI files and live notes) and
 // the WAV being played, mixed in one audio callback and sent to the first driver that
-// opens (FluidSynth's for PipeWire, ALSA and SDL2; for PulseAudio a stream of its own,
-// SPulseStream). The synth's part goes through a limiter, so
-// that dense chords never clip; the WAV is passed through sample for sample. In Sink
-// mode there is no driver: the caller pulls the mixed audio with Render, as the tests do.
+// opens (for PulseAudio a stream of its own, SPulseStream; FluidSynth's drivers for
+// PipeWire, ALSA and SDL2). The synth's part goes through a limiter, so that dense
+// chords never clip; the WAV is passed through sample for sample. In Sink mode there is
+// no driver: the caller pulls the mixed audio with Render, as the tests do.
 //
 // The stream runs only while there is something to hear: once the output has been
 // silent for kIdleStopSeconds (no WAV or MIDI file playing, no voice sounding, no live
@@ -36,7 +36,7 @@ class SWavSource;
 // thread that calls Render; only one thread may render). It never allocates, never
 // locks and never waits; the interface thread instead waits for the callback to finish
 // its current block (at most one period) whenever it takes something away from it: see
-// HoldSynth and SetWavSource. The callback's buffers are FluidSynth's and valid only
+// HoldSynth and SetWavSource. The callback's buffers are the driver's and valid only
 // during the call. The synth is FluidSynth's single-threaded kind: the callback and the
 // interface thread (under a SynthHold) never use it at the same time.
 class SAudioOutput {

@@ -30,14 +30,14 @@ class SLimiter {
 
  private:
   float ceiling;
-  int length;            // look-ahead window in frames
-  double recover;        // per-sample factor of the release toward unity
+  int length;      // look-ahead window in frames
+  double recover;  // per-sample factor of the release toward unity
   std::vector<float> delayLeft;
   std::vector<float> delayRight;
-  std::vector<double> need;   // the gain each of the last `length` inputs needs
-  std::vector<double> held;   // the released minimum of `need`, last `length` values
-  int at = 0;                 // ring position shared by the four lines
-  double releaseGain = 1.0;   // the running released minimum
-  double heldSum = 0;         // sum of `held`, for the moving average
+  std::vector<double> need;  // the gain each of the last `length` inputs needs
+  std::vector<double> held;  // the released minimum of `need`, last `length` values
+  int at = 0;                // ring position shared by the four lines
+  double releaseGain = 1.0;  // the running released minimum
+  double heldSum = 0;        // sum of `held`, for the moving average
   double lastGain = 1.0;
 };

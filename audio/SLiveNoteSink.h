@@ -13,7 +13,8 @@ typedef struct snd_midi_event snd_midi_event_t;
 // a sound device or sequencer the messages are simply not heard; nothing is reported.
 //
 // Threads: interface thread. ShortMsg only queues the message for the audio callback
-// and writes to the sequencer without blocking; it never waits for the sound.
+// and writes to the sequencer without blocking; it never waits for the sound (when the
+// output's stream was closed while idle, it opens it again: a few milliseconds).
 class SLiveNoteSink {
  public:
   // Plays through the program-wide output (SAudioOutput::Shared) and opens the sequencer.

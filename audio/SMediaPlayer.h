@@ -33,10 +33,10 @@ class SMediaPlayer {
   const std::string& GetFileName() const { return fileName; }
 
   // Closes any open file first, then opens the file named by SetFileName on the
-  // device its contents call for. A WAV file is streamed from the disk as it plays and
-  // held locked shared until Close; a MIDI file is read whole. False when it cannot be opened: nothing is open then, and
-  // GetErrorText names the file and the cause (and the Debian package that brings
-  // what is missing, where one does).
+  // device its contents call for. A WAV file is streamed from the disk as it plays
+  // and held locked shared until Close; a MIDI file is read whole. False when it
+  // cannot be opened: nothing is open then, and GetErrorText names the file and the
+  // cause (and the Debian package that brings what is missing, where one does).
   bool Open();
   // The cause of the last failed Open (empty after a successful one).
   std::string GetErrorText() const { return errorText; }

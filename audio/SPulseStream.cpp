@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr int kChunkFrames = 2048;   // rendered per step of a write request
+constexpr int kChunkFrames = 2048;     // rendered per step of a write request
 constexpr int kRealtimePriority = 60;  // SCHED_FIFO, as FluidSynth's own audio threads
 constexpr const char* kClientName = "Zuroka";
 
@@ -30,8 +30,8 @@ std::unique_ptr<SPulseStream> SPulseStream::Open(int rate, double latency, Rende
   pa_proplist* props = pa_proplist_new();
   pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
   pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, kClientName);
-  p->context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(p->loop), kClientName,
-                                            props);
+  p->context =
+      pa_context_new_with_proplist(pa_threaded_mainloop_get_api(p->loop), kClientName, props);
   pa_proplist_free(props);
   if (p->context == nullptr) {
     error = "out of memory";
@@ -69,8 +69,8 @@ std::unique_ptr<SPulseStream> SPulseStream::Open(int rate, double latency, Rende
   }
   pa_stream_set_state_callback(p->stream, &SPulseStream::OnStreamState, p.get());
   pa_stream_set_write_callback(p->stream, &SPulseStream::OnWrite, p.get());
-  const auto total = static_cast<std::uint32_t>(
-      pa_usec_to_bytes(static_cast<pa_usec_t>(latency * 1e6), &spec));
+  const auto total =
+      static_cast<std::uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(latency * 1e6), &spec));
   pa_buffer_attr attr{};
   attr.maxlength = static_cast<std::uint32_t>(-1);
   attr.tlength = total;

@@ -49,7 +49,7 @@ class SPulseStream {
   RenderFunction render = nullptr;
   void* data = nullptr;
   bool priorityTried = false;
-  std::vector<float> left;   // one chunk each, planar
+  std::vector<float> left;  // one chunk each, planar
   std::vector<float> right;
   pa_threaded_mainloop* loop = nullptr;
   pa_context* context = nullptr;

@@ -218,9 +218,8 @@ void SWavSource::WaitForFrames(int frames, double timeout) {
   if (finished.load() || !snd) return;
   std::unique_lock<std::mutex> held(lock);
   wake.notify_all();
-  decoded.wait_for(held, Seconds(timeout), [&] {
-    return ring.GetAvailable() >= frames || endDecoded.load() || !decoding;
-  });
+  decoded.wait_for(held, Seconds(timeout),
+                   [&] { return ring.GetAvailable() >= frames || endDecoded.load() || !decoding; });
 }
 
 void SWavSource::MixInto(float* left, float* right, int count) {

@@ -119,8 +119,8 @@ class SWavSource {
   std::atomic<std::uint64_t> underruns{0};
 
   // Audio thread only.
-  int fadeRemaining = 0;             // frames of the fade-out still to play
-  std::vector<float> scratchLeft;    // kMixChunk frames each
+  int fadeRemaining = 0;           // frames of the fade-out still to play
+  std::vector<float> scratchLeft;  // kMixChunk frames each
   std::vector<float> scratchRight;
 
   std::thread decoder;  // last: started once everything above exists

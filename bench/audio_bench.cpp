@@ -9,8 +9,8 @@
 // Prints each figure with its target and exits non-zero when one is missed.
 //   build/bin/zuroka_audio_bench [--hours H]   (default 3)
 #include <fcntl.h>
-#include <time.h>
 #include <pulse/simple.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -177,7 +177,8 @@ bool WriteLongWav(const std::string& path, double hours) {
   std::vector<std::int16_t> block(1 << 20);
   std::uint32_t x = 12345;
   for (std::uint64_t done = 0; done < frames * 2;) {
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), frames * 2 - done));
+    const std::size_t n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), frames * 2 - done));
     for (std::size_t i = 0; i < n; ++i) {
       x ^= x << 13;
       x ^= x >> 17;
@@ -200,8 +201,8 @@ bool failed = false;
 
 void Figure(const char* what, double value, const char* unit, double target, bool below = true) {
   const bool ok = below ? value <= target : value >= target;
-  std::printf("%-58s %9.2f %-4s (target %s %.0f %s) %s\n", what, value, unit, below ? "<=" : ">=",
-              target, unit, ok ? "ok" : "MISSED");
+  std::printf("%-58s %9.2f %-4s (target %s %.0f %s) %s\n", what, value, unit,
+              below ? "<=" : ">=", target, unit, ok ? "ok" : "MISSED");
   if (!ok) failed = true;
 }
 
@@ -212,8 +213,8 @@ void WaitUntilClosed(SAudioOutput& output) {
   }
 }
 
-void LongFile(const PulseTestServer& server, TimedRecorder& rec, std::shared_ptr<SAudioOutput> output,
-              double hours, const TempDir& dir) {
+void LongFile(const PulseTestServer& server, TimedRecorder& rec,
+              std::shared_ptr<SAudioOutput> output, double hours, const TempDir& dir) {
   const std::string path = dir / "long.wav";
   std::printf("writing a %.1f-hour stereo WAV ...\n", hours);
   if (!WriteLongWav(path, hours)) {
@@ -274,7 +275,8 @@ void Keys(TimedRecorder& rec, std::shared_ptr<SAudioOutput> output) {
     }
   }
   std::printf("key press to sound, stream closed: mean %.1f ms\n", 1000 * closedSum / kRounds);
-  Figure("key press to sound, stream closed (idle): worst of 5", 1000 * closedWorst, "ms", 1000 * kKeyTarget);
+  Figure("key press to sound, stream closed (idle): worst of 5", 1000 * closedWorst, "ms",
+         1000 * kKeyTarget);
   std::printf("key press to sound, stream open: mean %.1f ms\n", 1000 * openSum / kRounds);
   Figure("key press to sound, stream open: worst of 5", 1000 * openWorst, "ms", 1000 * kKeyTarget);
 }
@@ -331,13 +333,14 @@ void CallbackTime(const TempDir& dir) {
   std::sort(walls.begin(), walls.end());
   double sum = 0;
   for (double t : times) sum += t;
-  std::printf("callback, %d-frame blocks (deadline %.1f ms), CPU time: mean %.3f ms, 99th %.3f ms, "
-              "max %.3f ms; wall time: 99th %.3f ms, max %.3f ms\n",
-              kFrames, 1000 * deadline, 1000 * sum / static_cast<double>(times.size()),
-              1000 * times[times.size() * 99 / 100], 1000 * times.back(),
-              1000 * walls[walls.size() * 99 / 100], 1000 * walls.back());
-  Figure("callback: largest block's CPU time, % of its deadline", 100 * times.back() / deadline, "%",
-         25);
+  std::printf(
+      "callback, %d-frame blocks (deadline %.1f ms), CPU time: mean %.3f ms, 99th %.3f ms, "
+      "max %.3f ms; wall time: 99th %.3f ms, max %.3f ms\n",
+      kFrames, 1000 * deadline, 1000 * sum / static_cast<double>(times.size()),
+      1000 * times[times.size() * 99 / 100], 1000 * times.back(),
+      1000 * walls[walls.size() * 99 / 100], 1000 * walls.back());
+  Figure("callback: largest block's CPU time, % of its deadline", 100 * times.back() / deadline,
+         "%", 25);
 }
 
 void Levels(TimedRecorder& rec, std::shared_ptr<SAudioOutput> output, const TempDir& dir) {
@@ -380,12 +383,16 @@ void Levels(TimedRecorder& rec, std::shared_ptr<SAudioOutput> output, const Temp
   const std::vector<float> mid = playAll(melody.midiPath, 8.6);
   const double wavDb = Decibels(Rms(wav, 0, wav.size()));
   const double midDb = Decibels(Rms(mid, 0, mid.size()));
-  std::printf("example melody, 8 s: recording %.2f dBFS RMS, its MIDI file %.2f dBFS RMS\n", wavDb, midDb);
-  Figure("example melody: MIDI file against its recording, |dB|", std::fabs(midDb - wavDb), "dB", 3);
+  std::printf("example melody, 8 s: recording %.2f dBFS RMS, its MIDI file %.2f dBFS RMS\n", wavDb,
+              midDb);
+  Figure("example melody: MIDI file against its recording, |dB|", std::fabs(midDb - wavDb), "dB",
+         3);
   const std::vector<float> c = playAll(chords, 4.0);
   const double peak = Peak(c, 0, c.size());
-  std::printf("chords of eight notes starting together: peak %.4f = %.2f dBFS\n", peak, Decibels(peak));
-  Figure("chords of eight notes: peak in dBFS", Decibels(peak), "dBFS", Decibels(SAudioOutput::GetLimiterCeiling()) + 0.01);
+  std::printf("chords of eight notes starting together: peak %.4f = %.2f dBFS\n", peak,
+              Decibels(peak));
+  Figure("chords of eight notes: peak in dBFS", Decibels(peak), "dBFS",
+         Decibels(SAudioOutput::GetLimiterCeiling()) + 0.01);
 }
 
 }  // namespace

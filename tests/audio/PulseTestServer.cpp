@@ -108,8 +108,8 @@ PulseTestServer::PulseTestServer() {
   daemon = Spawn(
       {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
        "--log-target=stderr", "--log-level=error",
-       std::string("--load=module-null-sink sink_name=") + kSink + " rate=" +
-           std::to_string(kRate) + " format=float32le channels=2",
+       std::string("--load=module-null-sink sink_name=") + kSink +
+           " rate=" + std::to_string(kRate) + " format=float32le channels=2",
        "--load=module-native-protocol-unix auth-anonymous=1 socket=" + d + "/native",
        "--load=module-suspend-on-idle timeout=1"},
       {"HOME=" + d, "XDG_RUNTIME_DIR=" + d + "/runtime", "PULSE_RUNTIME_PATH=" + d + "/runtime",
@@ -181,11 +181,11 @@ double PulseTestServer::GetCpuSeconds() const {
 
 PulseTestServer::Recording::Recording(const PulseTestServer& server)
     : file(server.dir / ("monitor-" + std::to_string(Clock::now().time_since_epoch().count()))) {
-  recorder = Spawn({"parec", "--server=" + server.GetServer(),
-                    std::string("--device=") + kSink + ".monitor", "--format=float32le",
-                    "--rate=" + std::to_string(kRate), "--channels=2", "--raw",
-                    "--latency-msec=20"},
-                   {}, file.string(), file.string() + ".log");
+  recorder =
+      Spawn({"parec", "--server=" + server.GetServer(),
+             std::string("--device=") + kSink + ".monitor", "--format=float32le",
+             "--rate=" + std::to_string(kRate), "--channels=2", "--raw", "--latency-msec=20"},
+            {}, file.string(), file.string() + ".log");
 }
 
 PulseTestServer::Recording::~Recording() {

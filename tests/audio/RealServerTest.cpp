@@ -25,16 +25,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kGapSamples = 16;        // a run of this many exact zeros is a dropout
-constexpr double kIdleSeconds = 5.0;   // how long idleness is measured
-constexpr double kIdleCpuShare = 0.02; // of one core, at most, while idle
-constexpr double kTailSeconds = 0.4;   // recorded past the end, for the server's latency
+constexpr int kGapSamples = 16;         // a run of this many exact zeros is a dropout
+constexpr double kIdleSeconds = 5.0;    // how long idleness is measured
+constexpr double kIdleCpuShare = 0.02;  // of one core, at most, while idle
+constexpr double kTailSeconds = 0.4;    // recorded past the end, for the server's latency
 constexpr double kRecorderStartSeconds = 8.0;
 
 // One channel of an interleaved stereo recording.
 std::vector<float> Channel(const std::vector<float>& stereo, int channel) {
   std::vector<float> c(stereo.size() / 2);
-  for (std::size_t i = 0; i < c.size(); ++i) c[i] = stereo[2 * i + static_cast<std::size_t>(channel)];
+  for (std::size_t i = 0; i < c.size(); ++i)
+    c[i] = stereo[2 * i + static_cast<std::size_t>(channel)];
   return c;
 }
 
@@ -52,7 +53,7 @@ std::pair<std::size_t, std::size_t> SoundSpan(const std::vector<float>& stereo) 
 }
 
 struct ZeroRuns {
-  int count = 0;         // runs of kGapSamples or more
+  int count = 0;  // runs of kGapSamples or more
   std::size_t longest = 0;
 };
 // Runs of exact zeros in x[from, to).
@@ -84,7 +85,8 @@ class RealServer : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!PulseTestServer::IsInstalled()) {
-      GTEST_SKIP() << "pulseaudio and pulseaudio-utils are not installed (scripts/build installs them)";
+      GTEST_SKIP()
+          << "pulseaudio and pulseaudio-utils are not installed (scripts/build installs them)";
     }
     server = std::make_unique<PulseTestServer>();
     ASSERT_TRUE(server->IsUp()) << server->GetError();
@@ -136,7 +138,8 @@ TEST_F(RealServer, NoiseWavArrivesSampleForSampleWithoutGapsAndStopLeavesThingsI
   std::uniform_int_distribution<int> level(-16000, 16000);
   std::vector<std::int16_t> noise(static_cast<std::size_t>(kSeconds * kRate) * 2);
   for (std::int16_t& s : noise) {
-    do s = static_cast<std::int16_t>(level(random)); while (s == 0);
+    do s = static_cast<std::int16_t>(level(random));
+    while (s == 0);
   }
   const std::string path = dir / "noise.wav";
   ASSERT_TRUE(WriteWav16(path, noise, 2, kRate));
@@ -201,7 +204,8 @@ TEST_F(RealServer, MidiChordsPlayWithoutGapsNeverClipAndTheEndLeavesThingsIdle) 
   Report("MIDI chords", runs);
   EXPECT_EQ(runs.count, 0);
   EXPECT_EQ(FindZeroRuns(Channel(got, 1), first, first + held).count, 0);
-  const double peak = std::max(Peak(Channel(got, 0), 0, got.size()), Peak(Channel(got, 1), 0, got.size()));
+  const double peak =
+      std::max(Peak(Channel(got, 0), 0, got.size()), Peak(Channel(got, 1), 0, got.size()));
   std::printf("MIDI chords: peak %.4f (%.2f dBFS), limiter ceiling %.4f\n", peak, Decibels(peak),
               SAudioOutput::GetLimiterCeiling());
   EXPECT_LE(peak, SAudioOutput::GetLimiterCeiling() + 1e-6);
@@ -252,7 +256,8 @@ TEST_F(RealServer, WavAtAnotherRateArrivesWithinTheResamplersError) {
   std::size_t start = first;
   for (std::size_t at = first > 8 ? first - 8 : 0; at <= first + 8; ++at) {
     double worst = 0;
-    for (std::size_t i = 0; i < 4096; ++i) worst = std::max(worst, std::fabs(double(got[at + i]) - expected[i]));
+    for (std::size_t i = 0; i < 4096; ++i)
+      worst = std::max(worst, std::fabs(double(got[at + i]) - expected[i]));
     if (worst < bestError) {
       bestError = worst;
       start = at;

@@ -1,6 +1,4 @@
 // The synth's limiter: transparent below its ceiling, never above it, and smooth.
-#include "SLimiter.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "AudioConstants.h"
+#include "SLimiter.h"
 
 namespace {
 
@@ -16,13 +15,13 @@ using namespace zuroka::audio;
 constexpr int kRate = 44100;
 
 SLimiter Make() {
-  return SLimiter(kRate, kLimiterCeiling, kLimiterLookahead, kLimiterRelease,
-                  kLimiterMaxLookahead);
+  return SLimiter(kRate, kLimiterCeiling, kLimiterLookahead, kLimiterRelease, kLimiterMaxLookahead);
 }
 
 // Runs x through the limiter in blocks of 333 frames (both channels alike) and returns
 // the output and the gain after each sample.
-std::vector<float> Limit(SLimiter& limiter, std::vector<float> x, std::vector<double>* gains = nullptr) {
+std::vector<float> Limit(SLimiter& limiter, std::vector<float> x,
+                         std::vector<double>* gains = nullptr) {
   std::vector<float> right = x;
   for (std::size_t at = 0; at < x.size();) {
     const int n = static_cast<int>(std::min<std::size_t>(gains ? 1 : 333, x.size() - at));
@@ -51,7 +50,7 @@ TEST(Limiter, BelowTheCeilingTheOutputIsTheInputDelayedSampleForSample) {
 TEST(Limiter, NothingPassesTheCeilingNotEvenASingleSpikeOrAStepToFourTimesIt) {
   SLimiter limiter = Make();
   std::vector<float> x(kRate, 0.0f);
-  x[1000] = 10.0f;   // a spike between silences
+  x[1000] = 10.0f;  // a spike between silences
   x[1001] = -7.0f;
   for (std::size_t i = 5000; i < 30000; ++i) {  // a quiet tone that jumps to 4 x the ceiling
     const float a = i < 12000 ? 0.1f : 4.0f * kLimiterCeiling;

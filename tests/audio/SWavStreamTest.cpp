@@ -27,7 +27,8 @@ std::vector<std::int16_t> Noise(double seconds, int rate, unsigned seed) {
   std::uniform_int_distribution<int> level(-20000, 20000);
   std::vector<std::int16_t> s(static_cast<std::size_t>(seconds * rate) * 2);
   for (std::int16_t& v : s) {
-    do v = static_cast<std::int16_t>(level(random)); while (v == 0);
+    do v = static_cast<std::int16_t>(level(random));
+    while (v == 0);
   }
   return s;
 }
