@@ -152,9 +152,8 @@ TMForm::TMForm(QWidget* parent) : QMainWindow(parent) {
   CreateStatusBar();
 
   engine = std::make_unique<SEngine>(*this);
-  liveNotesPort = std::make_unique<WindowLiveNotes>([this]() -> SLiveNoteSink& {
-    return LiveNoteSink();
-  });
+  liveNotesPort =
+      std::make_unique<WindowLiveNotes>([this]() -> SLiveNoteSink& { return LiveNoteSink(); });
   // Invisible on the toolbar until a run shows its texts.
   SetLblColour(ButtonFace());
 }
@@ -368,11 +367,11 @@ bool TMForm::MidiFileExists() const {
 }
 
 void TMForm::MIOpenClick() {
-  const QString chosen =
-      Ui().GetOpenFileName(this, QDir::currentPath(),
-                           text::kWavFilter + QStringLiteral(";;") +
-                               text::kAudioFilter.arg(QString::fromLatin1(SAudioImport::kFilePatterns)),
-                           text::kWavSuffix);
+  const QString chosen = Ui().GetOpenFileName(
+      this, QDir::currentPath(),
+      text::kWavFilter + QStringLiteral(";;") +
+          text::kAudioFilter.arg(QString::fromLatin1(SAudioImport::kFilePatterns)),
+      text::kWavSuffix);
   if (chosen.isEmpty()) return;
   OpenWavFile(chosen);
 }
@@ -401,9 +400,10 @@ bool TMForm::LoadWavFile(const QString& fileName) {
   SWavFile fresh;
   const SRecording rec = OpenRecording(fresh, QFile::encodeName(fileName).toStdString());
   if (!rec.Opened()) {
-    openError = rec.importFailure == SAudioImport::Failure::MpegFour
-                    ? text::kMpegFourErrorText.arg(QString::fromLatin1(SAudioImport::kSupportedFormats))
-                    : text::kOpenErrorText;
+    openError =
+        rec.importFailure == SAudioImport::Failure::MpegFour
+            ? text::kMpegFourErrorText.arg(QString::fromLatin1(SAudioImport::kSupportedFormats))
+            : text::kOpenErrorText;
     return false;
   }
   engine->wavFile = std::move(fresh);
@@ -525,15 +525,17 @@ void TMForm::GiveRestoredSize(QMdiSubWindow* window) {
 }
 
 SMediaPlayer& TMForm::MediaPlayer() {
-  if (!MP) MP = audioOutput ? std::make_unique<SMediaPlayer>(audioOutput)
-                            : std::make_unique<SMediaPlayer>();
+  if (!MP)
+    MP = audioOutput ? std::make_unique<SMediaPlayer>(audioOutput)
+                     : std::make_unique<SMediaPlayer>();
   return *MP;
 }
 
 SLiveNoteSink& TMForm::LiveNoteSink() {
   // The tests' output has no sequencer port: the notes stay inside the process.
-  if (!liveNotes) liveNotes = audioOutput ? std::make_unique<SLiveNoteSink>(audioOutput, false)
-                                          : std::make_unique<SLiveNoteSink>();
+  if (!liveNotes)
+    liveNotes = audioOutput ? std::make_unique<SLiveNoteSink>(audioOutput, false)
+                            : std::make_unique<SLiveNoteSink>();
   return *liveNotes;
 }
 

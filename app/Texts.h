@@ -63,8 +63,8 @@ inline const QString kOpenErrorText = QStringLiteral(
     "ファイルを開くことができませんでした．\n他のアプリケーションで使用しているか確認してください"
     "．");
 // %1: the formats read.
-inline const QString kMpegFourErrorText = QStringLiteral(
-    "AAC・M4A形式のファイルは読み込めません．\n読み込める形式 : %1");
+inline const QString kMpegFourErrorText =
+    QStringLiteral("AAC・M4A形式のファイルは読み込めません．\n読み込める形式 : %1");
 inline const QString kErrorCaption = QStringLiteral("エラー");
 // The source format in the file information. %1 container, %2 sample format, %3 rate,
 // %4 channels, %5 seconds.

@@ -1,7 +1,5 @@
 #include "SMediaPlayer.h"
 
-#include "SErrorText.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "SAudioOutput.h"
+#include "SErrorText.h"
 #include "SFileHandle.h"
 #include "SMidiSource.h"
 #include "SWavSource.h"

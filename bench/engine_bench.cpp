@@ -20,9 +20,9 @@ bool madeWav = false;
 const std::string& TenMinuteWav() {
   static const std::string path = [] {
     madeWav = true;
-    const std::string p =
-        (std::filesystem::temp_directory_path() / ("zuroka-bench-" + std::to_string(::getpid()) + ".wav"))
-            .string();
+    const std::string p = (std::filesystem::temp_directory_path() /
+                           ("zuroka-bench-" + std::to_string(::getpid()) + ".wav"))
+                              .string();
     zuroka::WriteWav(p, zuroka::SynthesizeMelody(zuroka::ExampleTune(kTenMinutes)));
     return p;
   }();

@@ -1,7 +1,5 @@
 #include "Converter.h"
 
-#include "SErrorText.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -9,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "SEngine.h"
+#include "SErrorText.h"
 #include "SNoteEdit.h"
 #include "SOpenRecording.h"
 
@@ -57,7 +56,8 @@ std::string NotesJson(const SEngine& engine) {
 
 int ThreadsPerFile(int cores, int jobs, std::size_t files) {
   // Files converted side by side: no more than there are files.
-  const std::size_t side = std::clamp<std::size_t>(files, 1, static_cast<std::size_t>(std::max(jobs, 1)));
+  const std::size_t side =
+      std::clamp<std::size_t>(files, 1, static_cast<std::size_t>(std::max(jobs, 1)));
   const std::size_t share = static_cast<std::size_t>(std::max(cores, 1)) / side;
   return static_cast<int>(std::clamp<std::size_t>(share, 1, kMaxFileThreads));
 }
@@ -70,12 +70,11 @@ ConvertResult ConvertFile(const std::string& wavName, const ConvertOptions& o,
   const SRecording rec = OpenRecording(engine->wavFile, wavName, o.literal);
   if (o.infoOnly) {
     const auto why = rec.readerFailure;
-    const bool headerRead = rec.road == SRecording::Road::Reader ||
-                            rec.road == SRecording::Road::Resampled ||
-                            (!rec.Opened() && rec.importFailure == SAudioImport::Failure::None &&
-                             (why == SWavFile::Failure::NotSixteenBit ||
-                              why == SWavFile::Failure::NegativeSize ||
-                              why == SWavFile::Failure::NotWave));
+    const bool headerRead =
+        rec.road == SRecording::Road::Reader || rec.road == SRecording::Road::Resampled ||
+        (!rec.Opened() && rec.importFailure == SAudioImport::Failure::None &&
+         (why == SWavFile::Failure::NotSixteenBit || why == SWavFile::Failure::NegativeSize ||
+          why == SWavFile::Failure::NotWave));
     if (headerRead || rec.Opened()) res.out = wavName + ":\n";
     if (headerRead) res.out += engine->wavFile.GetInfoText();
     if (rec.Opened()) {
@@ -126,8 +125,8 @@ ConvertResult ConvertFile(const std::string& wavName, const ConvertOptions& o,
     return res;
   }
   if (run.status == SConversion::Status::WriteFailed) {
-    res.err.push_back(engine->MidiFileName() + ": cannot write the MIDI file: " +
-                      engine->midi.GetError());
+    res.err.push_back(engine->MidiFileName() +
+                      ": cannot write the MIDI file: " + engine->midi.GetError());
     return res;
   }
   if (!o.notesFile.empty()) {

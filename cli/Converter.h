@@ -14,14 +14,14 @@
 namespace zuroka {
 
 struct ConvertOptions {
-  int cpPercent = 60;   // 30..100
-  int dbPercent = 70;   // 30..100
-  int border = 3;       // 1..100
+  int cpPercent = 60;        // 30..100
+  int dbPercent = 70;        // 30..100
+  int border = 3;            // 1..100
   std::optional<int> tempo;  // bpm 10..240; the clamped estimate when absent
   // Recording for --timing exact: at `tempo`, or at the clamped estimate without it.
   SStandardMidi::Timing timing = SStandardMidi::Timing::Default;
-  std::string output;      // MIDI file; beside the WAV when empty
-  std::string notesFile;   // JSON list of notes; none when empty
+  std::string output;           // MIDI file; beside the WAV when empty
+  std::string notesFile;        // JSON list of notes; none when empty
   std::vector<SGesture> edits;  // applied in order after the conversion, as in the roll
   bool infoOnly = false;
   // The engine's reader alone: every WAV read as 44100 samples per second whatever its

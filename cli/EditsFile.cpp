@@ -1,13 +1,13 @@
 #include "EditsFile.h"
 
-#include "SErrorText.h"
-
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <sstream>
+
+#include "SErrorText.h"
 
 namespace zuroka {
 

@@ -46,9 +46,9 @@ std::vector<std::int16_t> SynthesizeMelody(const std::vector<MelodyNote>& notes,
 std::vector<MelodyNote> ExampleTune(double seconds) {
   // Quarter notes and eighths of a simple phrase in C major, with a rest.
   static const MelodyNote kPhrase[] = {
-      {60, 0.5}, {62, 0.5}, {64, 0.5}, {65, 0.5}, {67, 1.0}, {67, 1.0},
+      {60, 0.5},  {62, 0.5},  {64, 0.5},  {65, 0.5},  {67, 1.0}, {67, 1.0},
       {69, 0.25}, {69, 0.25}, {69, 0.25}, {69, 0.25}, {67, 1.0}, {0, 0.5},
-      {65, 0.5}, {64, 0.5}, {62, 0.5}, {60, 1.0}, {0, 0.5},
+      {65, 0.5},  {64, 0.5},  {62, 0.5},  {60, 1.0},  {0, 0.5},
   };
   std::vector<MelodyNote> tune;
   double total = 0;
@@ -66,8 +66,8 @@ std::vector<MelodyNote> ExampleTune(double seconds) {
 bool WriteWav(const std::string& path, const std::vector<std::int16_t>& samples, int channels,
               int rate, int bits) {
   const int bytesPerSample = bits / 8;
-  const auto dataSize =
-      static_cast<std::uint32_t>(samples.size() * static_cast<std::size_t>(channels * bytesPerSample));
+  const auto dataSize = static_cast<std::uint32_t>(
+      samples.size() * static_cast<std::size_t>(channels * bytesPerSample));
   std::vector<unsigned char> b;
   b.insert(b.end(), {'R', 'I', 'F', 'F'});
   Put32(b, 36 + dataSize);

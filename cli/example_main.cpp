@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zuroka-example: SECONDS must be between 0 and 3600\n");
     return 2;
   }
-  if (!zuroka::WriteWav(argv[1], zuroka::SynthesizeMelody(zuroka::ExampleTune(seconds)), channels)) {
+  if (!zuroka::WriteWav(argv[1], zuroka::SynthesizeMelody(zuroka::ExampleTune(seconds)),
+                        channels)) {
     std::fprintf(stderr, "zuroka-example: %s: cannot write\n", argv[1]);
     return 1;
   }

@@ -6,11 +6,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
-#include <string>
-#include <vector>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "Converter.h"
 #include "EditsFile.h"
@@ -46,7 +46,8 @@ class Progress {
   void Emit(const std::vector<std::string>& errLines, const std::string& out) {
     std::lock_guard lock(mutex);
     if (drawn) std::fputs("\r\033[K", stderr);
-    for (const std::string& line : errLines) std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str());
+    for (const std::string& line : errLines)
+      std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str());
     std::fputs(out.c_str(), stdout);
     std::fflush(stdout);
     if (drawn) {
@@ -105,9 +106,10 @@ struct CommandLine {
 // Reads the options into cl. Returns the exit status when the program is to end
 // here (--help, --version: 0; a usage error: 2, with its message written).
 std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& cl) {
-  CLI::App app{"Transcribes the melody of recordings (WAV of any sample width, AIFF, FLAC, "
-               "Ogg Vorbis, Opus, MP3; any sample rate) into Standard MIDI Files.",
-               kProgram};
+  CLI::App app{
+      "Transcribes the melody of recordings (WAV of any sample width, AIFF, FLAC, "
+      "Ogg Vorbis, Opus, MP3; any sample rate) into Standard MIDI Files.",
+      kProgram};
   zuroka::ConvertOptions& o = cl.options;
   std::vector<std::string>& inputs = cl.inputs;
   int tempo = 0;
@@ -119,7 +121,8 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& cl) {
   bool& quiet = cl.quiet;
 
   app.add_option("FILE", inputs, "recordings to convert")->required();
-  app.add_option("-o", o.output, "output file (one input only); default: beside the recording, extension \"mid\"")
+  app.add_option("-o", o.output,
+                 "output file (one input only); default: beside the recording, extension \"mid\"")
       ->option_text("FILE");
   app.add_option("--cp", o.cpPercent, "cepstrum percentage, 30..100 (default 60)")
       ->check(CLI::Range(zuroka::kMinPercent, zuroka::kMaxPercent))
@@ -130,9 +133,11 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& cl) {
   app.add_option("--border", o.border, "notes of N frames or fewer are dropped, 1..100 (default 3)")
       ->check(CLI::Range(zuroka::kMinBorder, zuroka::kMaxBorder))
       ->option_text("N");
-  auto* tempoOpt = app.add_option("--tempo", tempo, "tempo to write, 10..240 (default: the estimate, clamped to 10..240)")
-                       ->check(CLI::Range(zuroka::kMinTempo, zuroka::kMaxTempo))
-                       ->option_text("BPM");
+  auto* tempoOpt =
+      app.add_option("--tempo", tempo,
+                     "tempo to write, 10..240 (default: the estimate, clamped to 10..240)")
+          ->check(CLI::Range(zuroka::kMinTempo, zuroka::kMaxTempo))
+          ->option_text("BPM");
   app.add_option("--timing", timing,
                  "exact: every note at the recording's time (within 1 ms, 3840 ticks per "
                  "quarter note) whatever the tempo; the tempo then sets only the bar lines")
@@ -170,7 +175,8 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& cl) {
 
   try {
     app.parse(argc, argv);
-    if (inputs.size() > 1 && !o.output.empty()) throw CLI::ValidationError("-o", "takes one input file only");
+    if (inputs.size() > 1 && !o.output.empty())
+      throw CLI::ValidationError("-o", "takes one input file only");
     if (inputs.size() > 1 && !o.notesFile.empty()) {
       throw CLI::ValidationError("--notes", "takes one input file only");
     }

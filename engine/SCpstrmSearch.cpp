@@ -46,8 +46,8 @@ bool SCpstrmSearch::Follow() {
   // The track ends when its level falls to the dB share of its first frame, or at a
   // new attack (a jump of the frame's level above a louder bin) once it is long enough.
   const bool fallen = levels[0] * seam.GetDBRatio() >= level;
-  const bool attack = frameLevel - previousFrameLevel > kAttackJump &&
-                      level > levels[length - 1] && length > kAttackMinLength;
+  const bool attack = frameLevel - previousFrameLevel > kAttackJump && level > levels[length - 1] &&
+                      length > kAttackMinLength;
   const bool goesOn = !fallen && !attack;
   if (goesOn) {
     levels.push_back(level);

@@ -39,8 +39,8 @@ SConversion SEngine::Convert(const SConvertRequest& request) {
   if (hooks.afterTracks) hooks.afterTracks();
   EstimateTempo();
   result.estimatedTempo = ComputeTempo();
-  result.tempo =
-      hooks.chooseTempo ? hooks.chooseTempo(result.estimatedTempo) : ClampTempo(result.estimatedTempo);
+  result.tempo = hooks.chooseTempo ? hooks.chooseTempo(result.estimatedTempo)
+                                   : ClampTempo(result.estimatedTempo);
   if (hooks.editGrids) {
     hooks.editGrids();
     EstimateTempo();

@@ -113,9 +113,9 @@ class SEngine {
   SStandardMidi midi;
 
   // State of the last conversion.
-  int Frames() const { return numFrames; }           // sample count / 1024
-  int BeatFrames() const { return beatFrames; }      // most frequent note length, frames
-  double BeatSeconds() const { return beatSeconds; } // the same, seconds
+  int Frames() const { return numFrames; }            // sample count / 1024
+  int BeatFrames() const { return beatFrames; }       // most frequent note length, frames
+  double BeatSeconds() const { return beatSeconds; }  // the same, seconds
   const std::string& MidiFileName() const { return midiFileName; }
 
  private:

@@ -44,7 +44,7 @@ inline void Butterfly(double* re, double* im, int i, int j, double wr, double wi
 // The same butterflies, four at a time. Only mul, add and sub: no reordering, no FMA,
 // so every lane gives the bits of the scalar butterfly.
 __attribute__((target("avx2"))) inline void Butterfly4(__m256d& ri, __m256d& ii, __m256d& rj,
-                                                        __m256d& ij, __m256d wr, __m256d wi) {
+                                                       __m256d& ij, __m256d wr, __m256d wi) {
   const __m256d tr = _mm256_sub_pd(_mm256_mul_pd(rj, wr), _mm256_mul_pd(ij, wi));
   const __m256d ti = _mm256_add_pd(_mm256_mul_pd(ij, wr), _mm256_mul_pd(rj, wi));
   rj = _mm256_sub_pd(ri, tr);
@@ -98,8 +98,8 @@ __attribute__((target("avx2"))) void StagePairAvx2(double* re, double* im, int n
 // with it or with a zero imaginary part is exact: the values that come out are
 // those of the full butterflies; at most the sign of a zero differs, which no
 // later step can see (the outputs are only squared, added or compared).
-__attribute__((target("avx2"))) void StageFirstRealAvx2(double* re, double* im, int n,
-                                                        double wr2, double wi2) {
+__attribute__((target("avx2"))) void StageFirstRealAvx2(double* re, double* im, int n, double wr2,
+                                                        double wi2) {
   const int h = n / 2, q = n / 4;
   const __m256d wr = _mm256_set1_pd(wr2), wi = _mm256_set1_pd(wi2);
   const __m256d zero = _mm256_setzero_pd();
@@ -125,11 +125,10 @@ __attribute__((target("avx2"))) void StageFirstRealAvx2(double* re, double* im, 
 // blocks 0, 2, 1, 3 of each group of four (lanes from unpacklo/unpackhi); the lane
 // twiddle tables are laid out to match. With lastHalf only the lower outputs of the
 // real part are computed in the last stage (the inverse reads nothing else).
-__attribute__((target("avx2"))) void StageLeafAvx2(double* re, double* im, int n,
-                                                   const double* w4r, const double* w4i,
-                                                   const double* w2r, const double* w2i,
-                                                   const double* w1r, const double* w1i,
-                                                   bool lastHalf) {
+__attribute__((target("avx2"))) void StageLeafAvx2(double* re, double* im, int n, const double* w4r,
+                                                   const double* w4i, const double* w2r,
+                                                   const double* w2i, const double* w1r,
+                                                   const double* w1i, bool lastHalf) {
   for (int p = 0, g = 0; p < n; p += 8, ++g) {
     __m256d ra = _mm256_loadu_pd(re + p), rb = _mm256_loadu_pd(re + p + 4);
     __m256d ia = _mm256_loadu_pd(im + p), ib = _mm256_loadu_pd(im + p + 4);

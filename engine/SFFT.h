@@ -43,11 +43,11 @@ class SFFT : public SEngineObject {
 
   // Analyses samples[offset .. offset + 2047]. order is the transform order (11);
   // dbRatio and cpRatio are the options' percentages times 0.01.
-  void Analyze(const SSampleView& samples, std::int32_t offset, std::int32_t order,
-               double dbRatio, double cpRatio);
+  void Analyze(const SSampleView& samples, std::int32_t offset, std::int32_t order, double dbRatio,
+               double cpRatio);
   // The same on a plain array of at least offset + 2048 samples.
-  void Analyze(const std::int32_t* samples, std::int32_t offset, std::int32_t order,
-               double dbRatio, double cpRatio);
+  void Analyze(const std::int32_t* samples, std::int32_t offset, std::int32_t order, double dbRatio,
+               double cpRatio);
 
   const double* GetCepstrum() const { return frame->cepstrum.data(); }  // 1024 values
   std::int32_t GetDB(int bin) const;  // dB of bin 0..1023, truncated toward zero
@@ -107,7 +107,7 @@ class SFFT : public SEngineObject {
   std::array<std::int32_t, zuroka::kBins> binNote{};
 
   // Tables computed once.
-  std::array<double, N> hann{};          // 1 - cos(2 pi i / 2048)
+  std::array<double, N> hann{};  // 1 - cos(2 pi i / 2048)
   std::vector<Stage> stages;
   std::array<std::int32_t, N> bitrev{};
   std::array<int, zuroka::kCepstrumLength> quefNote{};

@@ -39,7 +39,9 @@ class SSequence : public SEngineObject {
   double GetCommonNoteLength(int& lengthFrames) const;
 
   // Direct read access for hot loops; the caller keeps row and frame in range.
-  const std::uint8_t* Row(int row) const { return cells.data() + static_cast<std::size_t>(row) * frames; }
+  const std::uint8_t* Row(int row) const {
+    return cells.data() + static_cast<std::size_t>(row) * frames;
+  }
   bool InRange(int row, int frame) const {
     return row >= 0 && row < rows && frame >= 0 && frame < frames;
   }

@@ -1,7 +1,5 @@
 #include "SStandardMidi.h"
 
-#include "SErrorText.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,12 +12,13 @@
 #include <numeric>
 
 #include "EngineConstants.h"
+#include "SErrorText.h"
 #include "SSequence.h"
 
 namespace {
 
-constexpr int kDivision = 480;               // ticks per quarter note
-constexpr std::uint8_t kVelocityOn = 0x70;   // 112
+constexpr int kDivision = 480;                  // ticks per quarter note
+constexpr std::uint8_t kVelocityOn = 0x70;      // 112
 constexpr std::int64_t kMaxDelta = 0x0FFFFFFF;  // largest 4-byte quantity
 constexpr float kSixty = 60.0f;
 constexpr float kHalf = 0.5f;
@@ -147,7 +146,8 @@ int SStandardMidi::WriteDeltaTime(std::vector<std::uint8_t>& out, std::int64_t t
     groups[n++] = static_cast<std::uint8_t>(ticks & 0x7F);
     ticks >>= 7;
   } while (ticks > 0);
-  for (int g = n - 1; g >= 0; --g) out.push_back(static_cast<std::uint8_t>(groups[g] | (g ? 0x80 : 0)));
+  for (int g = n - 1; g >= 0; --g)
+    out.push_back(static_cast<std::uint8_t>(groups[g] | (g ? 0x80 : 0)));
   return n;
 }
 
@@ -161,7 +161,10 @@ int SStandardMidi::WriteEvent(std::vector<std::uint8_t>& out, std::uint8_t statu
 
 int SStandardMidi::WriteTempo(std::vector<std::uint8_t>& out, int bpm) {
   const int t = bpm > 0 ? 60000000 / bpm : 0;
-  const std::uint8_t e[6] = {0xFF, 0x51, 0x03, static_cast<std::uint8_t>((t >> 16) & 0xFF),
+  const std::uint8_t e[6] = {0xFF,
+                             0x51,
+                             0x03,
+                             static_cast<std::uint8_t>((t >> 16) & 0xFF),
                              static_cast<std::uint8_t>((t >> 8) & 0xFF),
                              static_cast<std::uint8_t>(t & 0xFF)};
   out.insert(out.end(), e, e + 6);
@@ -177,8 +180,7 @@ int SStandardMidi::WriteTrackLength(std::vector<std::uint8_t>& out, std::size_t 
   return 4;
 }
 
-std::vector<std::uint8_t> SStandardMidi::Build(int rows, int frames, int bpm,
-                                               Timing timing) const {
+std::vector<std::uint8_t> SStandardMidi::Build(int rows, int frames, int bpm, Timing timing) const {
   if (!tempoComputed) return {};
   const bool recording = timing == Timing::Recording;
   if (recording) bpm = std::clamp(bpm, zuroka::kMinTempo, zuroka::kMaxTempo);
@@ -194,8 +196,12 @@ std::vector<std::uint8_t> SStandardMidi::Build(int rows, int frames, int bpm,
   trackLength += WriteDeltaTime(out, 0);
   if (timing == Timing::Exact) {
     const int us = ExactMicrosPerQuarter(ticksPerFrame);
-    const std::uint8_t e[6] = {0xFF, 0x51, 0x03, static_cast<std::uint8_t>(us >> 16),
-                               static_cast<std::uint8_t>(us >> 8), static_cast<std::uint8_t>(us)};
+    const std::uint8_t e[6] = {0xFF,
+                               0x51,
+                               0x03,
+                               static_cast<std::uint8_t>(us >> 16),
+                               static_cast<std::uint8_t>(us >> 8),
+                               static_cast<std::uint8_t>(us)};
     out.insert(out.end(), e, e + 6);
     trackLength += 6;
   } else {

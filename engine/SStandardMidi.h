@@ -8,7 +8,8 @@
 class SSequence;
 
 // Writes the two note grids as a Standard MIDI File (format 0, one track, 480 ticks
-// per quarter note, 3840 in the recording timing) and derives the file's tempo from the most frequent note length.
+// per quarter note, 3840 in the recording timing) and derives the file's tempo from the most
+// frequent note length.
 class SStandardMidi {
  public:
   // Default: frames map onto ticks at ticksPerFrame, the fraction dropped at each

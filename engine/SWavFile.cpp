@@ -6,9 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -17,8 +17,8 @@
 
 namespace {
 
-constexpr int kHeaderBytes = 36;      // RIFF header and the fixed part of the format chunk
-constexpr int kChunkHeaderBytes = 8;  // identifier and size
+constexpr int kHeaderBytes = 36;             // RIFF header and the fixed part of the format chunk
+constexpr int kChunkHeaderBytes = 8;         // identifier and size
 constexpr std::size_t kReadBlock = 1 << 16;  // bytes per read of sample data
 
 // Reads exactly n bytes at the absolute position pos; false when the file ends first.

@@ -36,14 +36,14 @@ class SWavFile : public SEngineObject {
   // Why the last Open failed, for messages that name the cause.
   enum class Failure {
     None,
-    Missing,       // no such file
-    NotAFile,      // a directory or a device
-    NoAccess,      // permission denied or held by another program
-    Empty,         // zero bytes
-    TooShort,      // ends before the 44-byte header
-    NotWave,       // no RIFF/WAVE identifiers
-    NotSixteenBit, // bitsPerSample other than 16 (8, 24, 32-bit, float)
-    NegativeSize,  // the data chunk's size field is negative
+    Missing,        // no such file
+    NotAFile,       // a directory or a device
+    NoAccess,       // permission denied or held by another program
+    Empty,          // zero bytes
+    TooShort,       // ends before the 44-byte header
+    NotWave,        // no RIFF/WAVE identifiers
+    NotSixteenBit,  // bitsPerSample other than 16 (8, 24, 32-bit, float)
+    NegativeSize,   // the data chunk's size field is negative
     NoMemory,
   };
 

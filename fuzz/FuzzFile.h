@@ -31,7 +31,7 @@ class FuzzFile {
 };
 
 // Stops the run with a crash the fuzzer records.
-#define FUZZ_CHECK(cond)         \
-  do {                           \
+#define FUZZ_CHECK(cond)           \
+  do {                             \
     if (!(cond)) __builtin_trap(); \
   } while (0)

@@ -1,7 +1,7 @@
 // The whole conversion of short inputs, by the road a file takes: the WAV reader (and
 // resampling, for a 16-bit WAV at another rate) or the importer of every other format,
-// then frames, tracks, grids, tempo and the MIDI bytes. Every grid must hold whole notes, and the MIDI file must parse with
-// a strict reader that finds a Note Off for every Note On.
+// then frames, tracks, grids, tempo and the MIDI bytes. Every grid must hold whole notes, and the
+// MIDI file must parse with a strict reader that finds a Note Off for every Note On.
 #include <stdexcept>
 
 #include "FuzzFile.h"

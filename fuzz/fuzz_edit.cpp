@@ -53,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!free) continue;
     marks.SetSequence(row, a, 9);
     marks.SetSequence(row, b, 8);
-    pitches.FillSequence(row, a, b + 1, static_cast<std::uint8_t>(in.ConsumeIntegralInRange(30, 96)));
+    pitches.FillSequence(row, a, b + 1,
+                         static_cast<std::uint8_t>(in.ConsumeIntegralInRange(30, 96)));
     if (row > marks.GetMaxRow()) marks.SetMaxRow(row);
   }
   FUZZ_CHECK(!SNoteEdit::FindMalformedCell(marks, pitches));

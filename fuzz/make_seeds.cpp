@@ -14,8 +14,8 @@ namespace {
 
 void Write(const fs::path& p, const std::vector<std::uint8_t>& b) {
   fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
-                                           static_cast<std::streamsize>(b.size()));
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
 std::vector<std::uint8_t> Read(const fs::path& p) {
@@ -25,7 +25,8 @@ std::vector<std::uint8_t> Read(const fs::path& p) {
 
 std::vector<std::uint8_t> Wav(const fs::path& tmp, const std::vector<zuroka::MelodyNote>& tune,
                               int channels = 1, int bits = 16) {
-  zuroka::WriteWav(tmp.string(), zuroka::SynthesizeMelody(tune, 44100, 4, 9000), channels, 44100, bits);
+  zuroka::WriteWav(tmp.string(), zuroka::SynthesizeMelody(tune, 44100, 4, 9000), channels, 44100,
+                   bits);
   return Read(tmp);
 }
 
@@ -57,7 +58,8 @@ int main(int argc, char** argv) {
 
   for (int s = 0; s < 4; ++s) {
     std::vector<std::uint8_t> b(96 + 64 * s);
-    for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>((i * 37 + s * 101) ^ (i >> 2));
+    for (std::size_t i = 0; i < b.size(); ++i)
+      b[i] = static_cast<std::uint8_t>((i * 37 + s * 101) ^ (i >> 2));
     Write(dir / "fuzz_edit" / ("g" + std::to_string(s)), b);
   }
 

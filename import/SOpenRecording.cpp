@@ -114,8 +114,8 @@ SRecording OpenRecording(SWavFile& wav, const std::string& fileName, bool litera
     // Only the samples the file holds are resampled; its padding stays padding.
     const SSampleView v = wav.GetSamples();
     std::vector<std::int16_t> out;
-    const std::int32_t done = SResampler::ResampleTo44100(
-        v.data, static_cast<std::size_t>(v.stored), rate, out);
+    const std::int32_t done =
+        SResampler::ResampleTo44100(v.data, static_cast<std::size_t>(v.stored), rate, out);
     if (done != SResampler::kOk) {
       wav = SWavFile();
       r.failure = done == SResampler::kNoMemory ? "not enough memory for the samples"

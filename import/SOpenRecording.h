@@ -21,10 +21,10 @@ struct SRecording {
     Imported,   // decoded by the importer
   };
   Road road = Road::Failed;
-  int fromRate = 0;      // the header's rate, for Resampled
+  int fromRate = 0;          // the header's rate, for Resampled
   bool rateIgnored = false;  // Reader: the header's rate is unusable and was read as 44100
-  SSourceFormat format;  // the source as stored; empty container when unknown
-  std::string failure;   // in English, without the file name; empty on success
+  SSourceFormat format;      // the source as stored; empty container when unknown
+  std::string failure;       // in English, without the file name; empty on success
   SWavFile::Failure readerFailure = SWavFile::Failure::None;
   SAudioImport::Failure importFailure = SAudioImport::Failure::None;  // when it was tried
 

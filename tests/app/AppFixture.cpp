@@ -5,13 +5,12 @@
 #include <QImage>
 #include <QToolButton>
 #include <QWidget>
+#include <algorithm>
+#include <cmath>
 
 #include "Converter.h"
 #include "Main.h"
 #include "SMediaPlayer.h"
-
-#include <algorithm>
-#include <cmath>
 
 void FakeUi::MessageBox(QWidget*, const QString& text, const QString& caption,
                         QMessageBox::Icon icon) {

@@ -17,7 +17,6 @@
 
 namespace {
 
-
 // What the window shows while the conversion message is up.
 struct AtMessage {
   QString lbl;

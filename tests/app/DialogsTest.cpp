@@ -19,7 +19,6 @@
 
 namespace {
 
-
 void Press(QWidget* target, Qt::Key key, int times) {
   for (int i = 0; i < times; ++i) QTest::keyClick(target, key);
 }

@@ -45,8 +45,8 @@ TEST_F(AppTest, AnM4aIsRefusedWithTheFormatsThatAreRead) {
 
   QFile m4a(dir.absoluteFilePath(QStringLiteral("song.m4a")));
   ASSERT_TRUE(m4a.open(QIODevice::WriteOnly));
-  const char ftyp[] = {0, 0, 0, 0x20, 'f', 't', 'y', 'p', 'M', '4', 'A', ' ', 0, 0, 0, 0,
-                       'M', '4', 'A', ' ', 'm', 'p', '4', '2', 'i', 's', 'o', 'm', 0, 0, 0, 0};
+  const char ftyp[] = {0,   0,   0,   0x20, 'f', 't', 'y', 'p', 'M', '4', 'A', ' ', 0, 0, 0, 0,
+                       'M', '4', 'A', ' ',  'm', 'p', '4', '2', 'i', 's', 'o', 'm', 0, 0, 0, 0};
   m4a.write(ftyp, sizeof ftyp);
   m4a.write(QByteArray(4000, 'Z'));
   m4a.close();
@@ -54,7 +54,8 @@ TEST_F(AppTest, AnM4aIsRefusedWithTheFormatsThatAreRead) {
   Open(m4a.fileName());
   ASSERT_EQ(ui->boxes.size(), 1u);
   EXPECT_EQ(ui->boxes[0].caption, Qs("エラー"));
-  EXPECT_TRUE(ui->boxes[0].text.contains(QStringLiteral("FLAC"))) << ui->boxes[0].text.toStdString();
+  EXPECT_TRUE(ui->boxes[0].text.contains(QStringLiteral("FLAC")))
+      << ui->boxes[0].text.toStdString();
   // A failed Open changes nothing: the WAV stays, with its information.
   EXPECT_EQ(MForm->OdFileName(), wav);
   MForm->MIInfoClick();

@@ -89,8 +89,7 @@ class Timing : public AppTest {
 TEST_F(Timing, TheItemStartsOffAndShowsItsState) {
   QAction* item = MForm->MIRecordingTiming;
   EXPECT_EQ(item->text(), Qs("録音と同じタイミングで書き出す(&T)"));
-  EXPECT_EQ(MForm->MMOption->actions(),
-            (QList<QAction*>{MForm->MIParam, MForm->MIInfo, item}));
+  EXPECT_EQ(MForm->MMOption->actions(), (QList<QAction*>{MForm->MIParam, MForm->MIInfo, item}));
   EXPECT_TRUE(item->isEnabled());
   EXPECT_TRUE(item->isCheckable());
   EXPECT_FALSE(item->isChecked());

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,11 +11,9 @@
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <random>
+#include <regex>
 #include <sstream>
-
-#include <sndfile.h>
 
 #include "Converter.h"
 #include "ExampleMelody.h"
@@ -83,8 +82,10 @@ std::vector<TableRow> ReadmeTable() {
   std::string line;
   bool inside = false;
   while (std::getline(f, line)) {
-    if (line.rfind("<!-- bad-files", 0) == 0) inside = true;
-    else if (line.rfind("<!-- end bad-files", 0) == 0) break;
+    if (line.rfind("<!-- bad-files", 0) == 0)
+      inside = true;
+    else if (line.rfind("<!-- end bad-files", 0) == 0)
+      break;
     else if (inside && line.rfind("| ", 0) == 0 && line.find("---") == std::string::npos) {
       std::vector<std::string> cells;
       std::stringstream ss(line);
@@ -94,7 +95,8 @@ std::vector<TableRow> ReadmeTable() {
         cell.erase(cell.find_last_not_of(' ') + 1);
         cells.push_back(cell);
       }
-      if (cells.size() >= 4 && cells[1] != "input") rows.push_back({cells[1], cells[2], std::stoi(cells[3])});
+      if (cells.size() >= 4 && cells[1] != "input")
+        rows.push_back({cells[1], cells[2], std::stoi(cells[3])});
     }
   }
   return rows;
@@ -109,54 +111,90 @@ TEST(Converter, EveryRowOfTheBadFileTable) {
   // Each row's input, made here. Returns the file to convert and extra arguments.
   std::map<std::string, std::function<std::vector<std::string>()>> make = {
       {"missing file", [&] { return std::vector<std::string>{dir / "missing.wav"}; }},
-      {"directory", [&] { fs::create_directory(dir / "d.wav"); return std::vector<std::string>{dir / "d.wav"}; }},
-      {"unreadable file", [&] {
+      {"directory",
+       [&] {
+         fs::create_directory(dir / "d.wav");
+         return std::vector<std::string>{dir / "d.wav"};
+       }},
+      {"unreadable file",
+       [&] {
          const std::string p = Melody(dir, "secret.wav", 0.1);
          fs::permissions(p, fs::perms::none);
          return std::vector<std::string>{p};
        }},
-      {"file in use (locked by another program)", [&] {
+      {"file in use (locked by another program)",
+       [&] {
          const std::string p = Melody(dir, "busy.wav", 0.1);
          lockFd = ::open(p.c_str(), O_RDONLY);
          ::flock(lockFd, LOCK_SH);
          return std::vector<std::string>{p};
        }},
-      {"empty file", [&] { WriteBytes(dir / "e.wav", {}); return std::vector<std::string>{dir / "e.wav"}; }},
-      {"shorter than its header", [&] {
+      {"empty file",
+       [&] {
+         WriteBytes(dir / "e.wav", {});
+         return std::vector<std::string>{dir / "e.wav"};
+       }},
+      {"shorter than its header",
+       [&] {
          WriteBytes(dir / "s.wav", {'R', 'I', 'F', 'F', 1, 0, 0, 0, 'W', 'A', 'V', 'E'});
          return std::vector<std::string>{dir / "s.wav"};
        }},
-      {"not a WAV file (an MP3 renamed)", [&] {
+      {"not a WAV file (an MP3 renamed)",
+       [&] {
          std::vector<std::uint8_t> b(4000, 0x55);
          b[0] = 'I', b[1] = 'D', b[2] = '3';
          WriteBytes(dir / "song.wav", b);
          return std::vector<std::string>{dir / "song.wav"};
        }},
-      {"8-bit WAV", [&] { WriteBytes(dir / "8.wav", WavBytes::Header(1, 8).Tag("data").U32(4).U32(0).Done()); return std::vector<std::string>{dir / "8.wav"}; }},
-      {"24-bit WAV", [&] { WriteBytes(dir / "24.wav", WavBytes::Header(1, 24).Tag("data").U32(6).U32(0).U16(0).Done()); return std::vector<std::string>{dir / "24.wav"}; }},
-      {"32-bit WAV", [&] { WriteBytes(dir / "32.wav", WavBytes::Header(2, 32).Tag("data").U32(8).U32(0).U32(0).Done()); return std::vector<std::string>{dir / "32.wav"}; }},
-      {"32-bit float WAV", [&] { WriteBytes(dir / "f.wav", WavBytes::Header(1, 32, 44100, 16, 3).Tag("data").U32(4).U32(0).Done()); return std::vector<std::string>{dir / "f.wav"}; }},
-      {"16-bit WAV at 22050 Hz", [&] {
+      {"8-bit WAV",
+       [&] {
+         WriteBytes(dir / "8.wav", WavBytes::Header(1, 8).Tag("data").U32(4).U32(0).Done());
+         return std::vector<std::string>{dir / "8.wav"};
+       }},
+      {"24-bit WAV",
+       [&] {
+         WriteBytes(dir / "24.wav",
+                    WavBytes::Header(1, 24).Tag("data").U32(6).U32(0).U16(0).Done());
+         return std::vector<std::string>{dir / "24.wav"};
+       }},
+      {"32-bit WAV",
+       [&] {
+         WriteBytes(dir / "32.wav",
+                    WavBytes::Header(2, 32).Tag("data").U32(8).U32(0).U32(0).Done());
+         return std::vector<std::string>{dir / "32.wav"};
+       }},
+      {"32-bit float WAV",
+       [&] {
+         WriteBytes(dir / "f.wav",
+                    WavBytes::Header(1, 32, 44100, 16, 3).Tag("data").U32(4).U32(0).Done());
+         return std::vector<std::string>{dir / "f.wav"};
+       }},
+      {"16-bit WAV at 22050 Hz",
+       [&] {
          const std::vector<double> tune = importtest::Melody(22050, 1.0);
          importtest::WriteSound(dir / "22k.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, 1, tune);
          return std::vector<std::string>{dir / "22k.wav"};
        }},
-      {"truncated FLAC", [&] {
+      {"truncated FLAC",
+       [&] {
          importtest::WriteSound(dir / "whole.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 48000, 2,
                                 importtest::Melody(48000, 1.0));
          const auto bytes = ReadBytes(dir / "whole.flac");
          fs::remove(dir / "whole.flac");
-         WriteBytes(dir / "cut.flac", {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2)});
+         WriteBytes(dir / "cut.flac",
+                    {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2)});
          return std::vector<std::string>{dir / "cut.flac"};
        }},
-      {"MP3 of random bytes", [&] {
+      {"MP3 of random bytes",
+       [&] {
          std::mt19937 gen(7);
          std::vector<std::uint8_t> b(20000);
          for (auto& v : b) v = static_cast<std::uint8_t>(gen());
          WriteBytes(dir / "noise.mp3", b);
          return std::vector<std::string>{dir / "noise.mp3"};
        }},
-      {"Ogg file with no audio", [&] {
+      {"Ogg file with no audio",
+       [&] {
          // Vorbis headers and not a single sample.
          SF_INFO info{};
          info.samplerate = 44100;
@@ -165,29 +203,48 @@ TEST(Converter, EveryRowOfTheBadFileTable) {
          sf_close(sf_open((dir / "silent.ogg").c_str(), SFM_WRITE, &info));
          return std::vector<std::string>{dir / "silent.ogg"};
        }},
-      {"AAC or M4A file", [&] {
+      {"AAC or M4A file",
+       [&] {
          // An ftyp box, then noise.
-         const std::uint8_t ftyp[] = {0, 0, 0, 0x20, 'f', 't', 'y', 'p', 'M', '4', 'A', ' ', 0, 0, 0, 0,
-                                      'M', '4', 'A', ' ', 'm', 'p', '4', '2', 'i', 's', 'o', 'm', 0, 0, 0, 0};
+         const std::uint8_t ftyp[] = {0,   0,   0,   0x20, 'f', 't', 'y', 'p', 'M', '4', 'A',
+                                      ' ', 0,   0,   0,    0,   'M', '4', 'A', ' ', 'm', 'p',
+                                      '4', '2', 'i', 's',  'o', 'm', 0,   0,   0,   0};
          std::vector<std::uint8_t> m4a(4000, 0x5A);
          std::copy(std::begin(ftyp), std::end(ftyp), m4a.begin());
          WriteBytes(dir / "a.m4a", m4a);
          return std::vector<std::string>{dir / "a.m4a"};
        }},
-      {"negative data size", [&] { WriteBytes(dir / "n.wav", WavBytes::Header(1, 16).Tag("data").U32(0xFFFFFFF0u).U32(0).Done()); return std::vector<std::string>{dir / "n.wav"}; }},
-      {"output folder cannot be written", [&] {
+      {"negative data size",
+       [&] {
+         WriteBytes(dir / "n.wav",
+                    WavBytes::Header(1, 16).Tag("data").U32(0xFFFFFFF0u).U32(0).Done());
+         return std::vector<std::string>{dir / "n.wav"};
+       }},
+      {"output folder cannot be written",
+       [&] {
          const std::string p = Melody(dir, "ok.wav", 0.5);
          fs::create_directory(dir / "ro");
-         fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read | fs::perms::others_exec);
+         fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec |
+                                         fs::perms::others_read | fs::perms::others_exec);
          return std::vector<std::string>{p, "-o", dir / "ro/out.mid"};
        }},
-      {"data ends before its size (cut short)", [&] {
+      {"data ends before its size (cut short)",
+       [&] {
          auto samples = zuroka::SynthesizeMelody(zuroka::ExampleTune(0.5));
-         WriteBytes(dir / "cut.wav", WavBytes::Header(1, 16).Tag("data").U32(static_cast<std::uint32_t>(samples.size() * 2 + 2000)).Samples(samples).Done());
+         WriteBytes(dir / "cut.wav", WavBytes::Header(1, 16)
+                                         .Tag("data")
+                                         .U32(static_cast<std::uint32_t>(samples.size() * 2 + 2000))
+                                         .Samples(samples)
+                                         .Done());
          return std::vector<std::string>{dir / "cut.wav"};
        }},
-      {"data size claims gigabytes", [&] {
-         WriteBytes(dir / "huge.wav", WavBytes::Header(1, 16).Tag("data").U32(0x7FFFFFF0u).Samples(zuroka::SynthesizeMelody({{60, 0.2}})).Done());
+      {"data size claims gigabytes",
+       [&] {
+         WriteBytes(dir / "huge.wav", WavBytes::Header(1, 16)
+                                          .Tag("data")
+                                          .U32(0x7FFFFFF0u)
+                                          .Samples(zuroka::SynthesizeMelody({{60, 0.2}}))
+                                          .Done());
          return std::vector<std::string>{dir / "huge.wav"};
        }},
   };
@@ -198,15 +255,18 @@ TEST(Converter, EveryRowOfTheBadFileTable) {
     const std::vector<std::string> args = it->second();
     std::vector<std::string> all = {"-q"};
     all.insert(all.end(), args.begin(), args.end());
-    const bool asOther = row.input == "unreadable file" || row.input == "output folder cannot be written";
+    const bool asOther =
+        row.input == "unreadable file" || row.input == "output folder cannot be written";
     const RunResult r = Convert(all, dir, asOther);
     EXPECT_EQ(r.status, row.exit) << r.err;
     // The message names the file and says the cause, as the table gives it.
-    std::string pattern = std::regex_replace(row.message, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+    std::string pattern =
+        std::regex_replace(row.message, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
     pattern = std::regex_replace(pattern, std::regex(" N "), " [0-9]+ ");
     // A file that converts may say how it was read in its one line instead.
     const bool inErr = std::regex_search(r.err, std::regex("zuroka-convert: [^\n]*: " + pattern));
-    const bool inLine = row.exit == 0 && std::regex_search(r.out, std::regex(" -> [^\n]*bpm \\(" + pattern));
+    const bool inLine =
+        row.exit == 0 && std::regex_search(r.out, std::regex(" -> [^\n]*bpm \\(" + pattern));
     EXPECT_TRUE(inErr || inLine) << r.err << r.out;
     if (row.exit != 0) {
       EXPECT_EQ(r.out, "");
@@ -230,9 +290,12 @@ std::string ReadmeCollectionCommand() {
   std::string line, command;
   bool inside = false;
   while (std::getline(f, line)) {
-    if (line.rfind("<!-- collection: one machine", 0) == 0) inside = true;
-    else if (line.rfind("<!-- end collection", 0) == 0) break;
-    else if (inside && line.rfind("```", 0) != 0) command += line + "\n";
+    if (line.rfind("<!-- collection: one machine", 0) == 0)
+      inside = true;
+    else if (line.rfind("<!-- end collection", 0) == 0)
+      break;
+    else if (inside && line.rfind("```", 0) != 0)
+      command += line + "\n";
   }
   return command;
 }
@@ -245,12 +308,14 @@ TEST(Converter, TheReadmeCollectionCommandUnderGnuParallel) {
   TempDir dir;
   fs::create_directories(dir / "music/live");
   // Three different melodies, one in a subfolder and one with a space in its name.
-  const std::vector<std::string> wavs = {Melody(dir, "music/a.wav", 2), Melody(dir, "music/b c.wav", 3.5),
+  const std::vector<std::string> wavs = {Melody(dir, "music/a.wav", 2),
+                                         Melody(dir, "music/b c.wav", 3.5),
                                          Melody(dir, "music/live/d.wav", 5)};
   std::vector<std::vector<std::uint8_t>> midis;
   std::vector<nlohmann::json> notes;
   for (const std::string& w : wavs) {
-    const RunResult one = Convert({"-q", w, "-o", dir / "one.mid", "--notes", dir / "one.json"}, dir);
+    const RunResult one =
+        Convert({"-q", w, "-o", dir / "one.mid", "--notes", dir / "one.json"}, dir);
     ASSERT_EQ(one.status, 0) << one.err;
     midis.push_back(ReadBytes(dir / "one.mid"));
     notes.push_back(nlohmann::json::parse(std::ifstream(dir / "one.json")));
@@ -271,7 +336,8 @@ TEST(Converter, TheReadmeCollectionCommandUnderGnuParallel) {
     const fs::path stem = fs::path(wavs[k]).replace_extension();
     EXPECT_EQ(ReadBytes(stem.string() + ".mid"), midis[k]);
     EXPECT_EQ(nlohmann::json::parse(std::ifstream(stem.string() + ".json")), notes[k]);
-    EXPECT_NE(printed.find(fs::path(wavs[k]).filename().string() + " -> "), std::string::npos) << printed;
+    EXPECT_NE(printed.find(fs::path(wavs[k]).filename().string() + " -> "), std::string::npos)
+        << printed;
   }
 }
 
@@ -294,7 +360,8 @@ TEST(Converter, ConvertsBesideTheWavAndReportsOneLine) {
   ASSERT_EQ(notes.size(), static_cast<std::size_t>(std::stoi(m[3])));
   int lastRow = -1, lastStart = -1;
   for (const auto& n : notes) {
-    ASSERT_TRUE(n.contains("row") && n.contains("start") && n.contains("end") && n.contains("note"));
+    ASSERT_TRUE(n.contains("row") && n.contains("start") && n.contains("end") &&
+                n.contains("note"));
     const int row = n["row"], start = n["start"];
     EXPECT_TRUE(row > lastRow || (row == lastRow && start > lastStart));
     EXPECT_GT(n["end"].get<int>(), start);
@@ -307,7 +374,8 @@ TEST(Converter, ConvertsBesideTheWavAndReportsOneLine) {
 TEST(Converter, ParallelRunsAndThreadCountsGiveTheSameFilesInArgumentOrder) {
   TempDir dir;
   std::vector<std::string> wavs;
-  for (int k = 0; k < 4; ++k) wavs.push_back(Melody(dir, "t" + std::to_string(k) + ".wav", 1.5 + k));
+  for (int k = 0; k < 4; ++k)
+    wavs.push_back(Melody(dir, "t" + std::to_string(k) + ".wav", 1.5 + k));
   auto mids = [&] {
     std::vector<std::vector<std::uint8_t>> m;
     for (const auto& w : wavs) m.push_back(ReadBytes(dir / (fs::path(w).stem().string() + ".mid")));
@@ -365,19 +433,19 @@ TEST(Converter, OneBadFileDoesNotStopTheOthers) {
 TEST(Converter, UsageErrors) {
   TempDir dir;
   const std::string wav = Melody(dir, "u.wav", 0.5);
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {},
-           {"--cp", "20", wav},
-           {"--db", "101", wav},
-           {"--border", "0", wav},
-           {"--tempo", "300", wav},
-           {"--tempo", "5", "--timing", "exact", wav},
-           {"--timing", "loose", wav},
-           {"-o", dir / "x.mid", wav, wav},
-           {"-j", "0", wav},
-           {"--threads", "0", wav},
-           {"--threads", "65", wav},
-           {"--bogus", wav}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"--cp", "20", wav},
+                                             {"--db", "101", wav},
+                                             {"--border", "0", wav},
+                                             {"--tempo", "300", wav},
+                                             {"--tempo", "5", "--timing", "exact", wav},
+                                             {"--timing", "loose", wav},
+                                             {"-o", dir / "x.mid", wav, wav},
+                                             {"-j", "0", wav},
+                                             {"--threads", "0", wav},
+                                             {"--threads", "65", wav},
+                                             {"--bogus", wav}}) {
     const RunResult r = Convert(args, dir);
     EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args[0]) << ": " << r.err;
     EXPECT_FALSE(r.err.empty());
@@ -410,12 +478,15 @@ TEST(Converter, TempoTimingAndOptions) {
   // Options reach the engine: a higher border drops more notes.
   const RunResult few = Convert({wav, "-o", dir / "b.mid", "--border", "40"}, dir);
   const RunResult many = Convert({wav, "-o", dir / "b.mid", "--border", "1"}, dir);
-  auto count = [](const std::string& out) { return std::stoi(out.substr(out.find("frames, ") + 8)); };
+  auto count = [](const std::string& out) {
+    return std::stoi(out.substr(out.find("frames, ") + 8));
+  };
   EXPECT_LT(count(few.out), count(many.out));
 
   const RunResult info = Convert({"--info", wav}, dir);
   EXPECT_EQ(info.status, 0);
-  EXPECT_NE(info.out.find("FileType : WAVEfile\nChannel : 1\nSamplesPerSec : 44100\n"), std::string::npos);
+  EXPECT_NE(info.out.find("FileType : WAVEfile\nChannel : 1\nSamplesPerSec : 44100\n"),
+            std::string::npos);
   EXPECT_FALSE(fs::exists(dir / "t.mid"));
 }
 
@@ -424,8 +495,8 @@ TEST(Converter, ExactTimingPutsEveryNoteAtItsRecordedTimeAtAnyTempo) {
   const std::string wav = Melody(dir, "x.wav", 6);
   for (const std::string tempo : {"", "10", "97", "240"}) {
     SCOPED_TRACE(tempo);
-    std::vector<std::string> args = {wav,           "-o",       dir / "x.mid", "--notes",
-                                     dir / "n.json", "--timing", "exact"};
+    std::vector<std::string> args = {wav,        "-o",   dir / "x.mid", "--notes", dir / "n.json",
+                                     "--timing", "exact"};
     if (!tempo.empty()) args.insert(args.end(), {"--tempo", tempo});
     const RunResult r = Convert(args, dir);
     ASSERT_EQ(r.status, 0) << r.err;
@@ -493,10 +564,12 @@ TEST(Converter, ScriptedEditsApplyInOrderBeforeTheFileIsWritten) {
       {"[1", "not valid JSON"},
       {R"([{"button": "left", "from": [1, 60], "to": [2, 60]}, 7])", "entry 2: must be an object"},
       {R"([{"button": "up", "from": [1, 60], "to": [2, 60]}])", "entry 1: \"button\""},
-      {R"([{"button": "left", "from": [1], "to": [2, 60]}])", "entry 1: \"from\" must be [frame, pitch]"},
+      {R"([{"button": "left", "from": [1], "to": [2, 60]}])",
+       "entry 1: \"from\" must be [frame, pitch]"},
       {R"([{"button": "left", "from": [1, 60], "to": [2.5, 60]}])", "entry 1: \"to\" must be"},
       {R"([{"button": "left", "from": [1, 60], "to": [99999999999, 60]}])", "entry 1: \"to\""},
-      {R"([{"button": "left", "from": [1, 60], "to": [2, 60], "x": 1}])", "entry 1: unknown key \"x\""},
+      {R"([{"button": "left", "from": [1, 60], "to": [2, 60], "x": 1}])",
+       "entry 1: unknown key \"x\""},
   };
   for (const auto& [text, message] : bad) {
     std::ofstream(edits, std::ios::trunc) << text;
@@ -519,22 +592,26 @@ TEST(Converter, InfoShowsTheSourceAndWhatIsAnalysedAndAs44100ReadsLiterally) {
                                      importtest::Melody(48000, 2.0)));
   RunResult r = Convert({"--info", flac}, dir);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, flac + ":\nSource : FLAC, 24-bit PCM, 48000 Hz, 2 channels, 2.00 s\n"
-                          "Analysed : first channel, 44100 Hz, 16-bit, 88200 samples (imported "
-                          "FLAC, 24-bit PCM, 48000 Hz, resampled to 44100 Hz)\n");
+  EXPECT_EQ(r.out, flac +
+                       ":\nSource : FLAC, 24-bit PCM, 48000 Hz, 2 channels, 2.00 s\n"
+                       "Analysed : first channel, 44100 Hz, 16-bit, 88200 samples (imported "
+                       "FLAC, 24-bit PCM, 48000 Hz, resampled to 44100 Hz)\n");
   EXPECT_FALSE(fs::exists(dir / "tune.mid"));
 
   // A 16-bit WAV at 22050 Hz: resampled, or with --as-44100 read as it always was,
   // in half the frames.
   const std::string wav = dir / "half.wav";
-  ASSERT_TRUE(zuroka::WriteWav(wav, zuroka::SynthesizeMelody(zuroka::ExampleTune(3), 22050), 1, 22050));
+  ASSERT_TRUE(
+      zuroka::WriteWav(wav, zuroka::SynthesizeMelody(zuroka::ExampleTune(3), 22050), 1, 22050));
   r = Convert({wav, "-o", dir / "a.mid"}, dir);
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find(": " + std::to_string(3 * 44100 / 1024) + " frames, "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(": " + std::to_string(3 * 44100 / 1024) + " frames, "), std::string::npos)
+      << r.out;
   EXPECT_NE(r.out.find(" bpm (resampled 22050 \u2192 44100 Hz)\n"), std::string::npos) << r.out;
   r = Convert({"--as-44100", wav, "-o", dir / "b.mid"}, dir);
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find(": " + std::to_string(3 * 22050 / 1024) + " frames, "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(": " + std::to_string(3 * 22050 / 1024) + " frames, "), std::string::npos)
+      << r.out;
   EXPECT_EQ(r.out.find("resampled"), std::string::npos) << r.out;
 
   // --as-44100 imports nothing: a FLAC is refused with the reader's words.

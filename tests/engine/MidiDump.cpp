@@ -21,7 +21,8 @@ struct Reader {
   }
   void Expect(const char* tag) {
     for (int i = 0; i < 4; ++i) {
-      if (Byte() != static_cast<std::uint8_t>(tag[i])) throw std::runtime_error(std::string("no ") + tag);
+      if (Byte() != static_cast<std::uint8_t>(tag[i]))
+        throw std::runtime_error(std::string("no ") + tag);
     }
   }
   std::uint32_t Quantity() {
@@ -102,7 +103,8 @@ std::string DumpMidi(const std::vector<std::uint8_t>& bytes) {
   }
   if (!ended) throw std::runtime_error("no End of Track");
   for (const auto& [k, c] : sounding) {
-    if (c != 0) throw std::runtime_error("Note On without Note Off, key " + std::to_string(k % 128));
+    if (c != 0)
+      throw std::runtime_error("Note On without Note Off, key " + std::to_string(k % 128));
   }
   return out.str();
 }

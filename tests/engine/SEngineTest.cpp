@@ -114,8 +114,9 @@ TEST(SEngine, ConvertRunsTheStepsAndHooksInOrder) {
   EXPECT_EQ(seen[3], "tracks done");
   EXPECT_EQ(seen[4], "tempo " + std::to_string(run.estimatedTempo));
   // The chosen tempo is the one in the file.
-  EXPECT_NE(DumpMidi(ReadBytes(request.midiFileName)).find("tempo " + std::to_string(60000000 / 97)),
-            std::string::npos);
+  EXPECT_NE(
+      DumpMidi(ReadBytes(request.midiFileName)).find("tempo " + std::to_string(60000000 / 97)),
+      std::string::npos);
 }
 
 TEST(SEngine, EditsAfterTheTempoGiveTheFileRemakeWouldWrite) {
@@ -209,8 +210,8 @@ TEST(SEngine, TracksWriteOnlyWhenLongerThanTheBorder) {
     for (int k = 1; k < frames; ++k) EXPECT_TRUE(t.Follow());
     return t.GetRow();
   };
-  EXPECT_EQ(run(0, 3), 0);  // length 3 with border 3: dropped
-  EXPECT_EQ(run(10, 4), 0); // row 0 is free again
+  EXPECT_EQ(run(0, 3), 0);   // length 3 with border 3: dropped
+  EXPECT_EQ(run(10, 4), 0);  // row 0 is free again
   for (int fr = 0; fr < 30; ++fr) {
     const int want = fr == 10 ? 9 : fr == 13 ? 8 : 0;
     EXPECT_EQ(f.engine.marks.GetSequence(0, fr), want) << fr;

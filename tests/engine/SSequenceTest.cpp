@@ -77,15 +77,15 @@ TEST(SSequence, CommonNoteLength) {
   // unless a longer one is strictly more frequent.
   SSequence h(&seam);
   h.Init(40, 100);
-  PutNote(h, 0, 0, 1);    // 2 (not above the border)
-  PutNote(h, 1, 0, 6);    // 7
-  PutNote(h, 2, 0, 7);    // 8
+  PutNote(h, 0, 0, 1);  // 2 (not above the border)
+  PutNote(h, 1, 0, 6);  // 7
+  PutNote(h, 2, 0, 7);  // 8
   h.GetCommonNoteLength(frames);
   EXPECT_EQ(frames, 2);
-  PutNote(h, 3, 0, 7);    // 8 again: count 2 beats 1
+  PutNote(h, 3, 0, 7);  // 8 again: count 2 beats 1
   h.GetCommonNoteLength(frames);
   EXPECT_EQ(frames, 8);
-  seam.border = 8;        // read at the moment of the call
+  seam.border = 8;  // read at the moment of the call
   h.GetCommonNoteLength(frames);
   EXPECT_EQ(frames, 2);
 }

@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -53,8 +53,8 @@ TEST(SStandardMidi, TempoTable) {
     int tempo;
     double ticks;
   };
-  const Row rows[] = {{2, 92, 30},  {4, 60, 15}, {6, 49, 10},  {8, 65, 15},
-                      {15, 43, 8},  {20, 60, 12}, {60, 45, 8}, {171, 60, 480.0 * 4 / 171}};
+  const Row rows[] = {{2, 92, 30}, {4, 60, 15},  {6, 49, 10}, {8, 65, 15},
+                      {15, 43, 8}, {20, 60, 12}, {60, 45, 8}, {171, 60, 480.0 * 4 / 171}};
   Grids g(1);
   for (const Row& r : rows) {
     EXPECT_EQ(g.midi.ComputeTempo(Seconds(r.n), r.n), r.tempo) << "n = " << r.n;
@@ -101,10 +101,10 @@ TEST(SStandardMidi, EmptyGridIs46Bytes) {
   Grids g(10);
   g.midi.ComputeTempo(0.0, -1);
   const Bytes b = g.midi.Build(1, 10, 120);
-  const Bytes want = {0x4D, 0x54, 0x68, 0x64, 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0,
-                      0x4D, 0x54, 0x72, 0x6B, 0, 0, 0, 0x18, 0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1,
-                      0x20, 0x00, 0xF0, 0x0A, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00,
-                      0x41, 0xF7, 0x00, 0xFF, 0x2F, 0x00};
+  const Bytes want = {0x4D, 0x54, 0x68, 0x64, 0,    0,    0,    6,    0,    0,    0,    1,
+                      0x01, 0xE0, 0x4D, 0x54, 0x72, 0x6B, 0,    0,    0,    0x18, 0x00, 0xFF,
+                      0x51, 0x03, 0x07, 0xA1, 0x20, 0x00, 0xF0, 0x0A, 0x41, 0x10, 0x42, 0x12,
+                      0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7, 0x00, 0xFF, 0x2F, 0x00};
   EXPECT_EQ(b, want);
 }
 
@@ -123,8 +123,8 @@ TEST(SStandardMidi, OneNoteIs54Bytes) {
 TEST(SStandardMidi, DroppedFractionsAndEventOrder) {
   // Events of frames 0..3 at 12 ticks per frame: each delta is one frame's ticks.
   Grids g(50);
-  g.Note(0, 0, 3, 60);   // events at 0 and 3
-  g.Note(1, 1, 2, 62);   // events at 1 and 2
+  g.Note(0, 0, 3, 60);                   // events at 0 and 3
+  g.Note(1, 1, 2, 62);                   // events at 1 and 2
   g.midi.ComputeTempo(Seconds(20), 20);  // eighth: 12 ticks per frame
   const std::string d = DumpMidi(g.midi.Build(2, 50, 60));
   EXPECT_NE(d.find("+0 @0 on ch0 key 60"), std::string::npos) << d;
@@ -225,8 +225,8 @@ TEST(SStandardMidi, RecordingTimingPutsEveryEventAtItsFramesTime) {
   SFixedSeam seam;
   SEngine engine(seam);
   TempDir dir;
-  const std::vector<zuroka::MelodyNote> tune = {{60, 0.61}, {0, 0.13}, {64, 0.37}, {67, 1.3},
-                                                {0, 0.05}, {72, 0.29}, {71, 0.83}, {0, 0.4},
+  const std::vector<zuroka::MelodyNote> tune = {{60, 0.61}, {0, 0.13},  {64, 0.37}, {67, 1.3},
+                                                {0, 0.05},  {72, 0.29}, {71, 0.83}, {0, 0.4},
                                                 {65, 2.1},  {62, 0.21}, {0, 0.3}};
   ASSERT_TRUE(zuroka::WriteWav(dir / "m.wav", zuroka::SynthesizeMelody(tune)));
   ASSERT_EQ(engine.wavFile.Open(dir / "m.wav"), 1);
@@ -255,9 +255,10 @@ TEST(SStandardMidi, RecordingTimingPutsEveryEventAtItsFramesTime) {
     EXPECT_LE(melodyError, kAllowedError);
     EXPECT_LE(longError, kAllowedError);
     EXPECT_EQ(TempoOf(h), 60000000 / t);  // the Set Tempo event says the tempo
-    std::printf("recording timing at %3d bpm: largest error %.4f ms (melody, %zu events), "
-                "%.4f ms (three hours, %zu events)\n",
-                t, melodyError * 1e3, melody.size(), longError * 1e3, threeHours.size());
+    std::printf(
+        "recording timing at %3d bpm: largest error %.4f ms (melody, %zu events), "
+        "%.4f ms (three hours, %zu events)\n",
+        t, melodyError * 1e3, melody.size(), longError * 1e3, threeHours.size());
   }
 }
 

@@ -1,13 +1,11 @@
 // Recordings of every format and rate through the whole conversion: the road each
 // takes, and the notes compared with those of the same melody as a 44.1 kHz 16-bit WAV.
-#include "SOpenRecording.h"
-
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -15,6 +13,7 @@
 #include "ExampleMelody.h"
 #include "ImportSignals.h"
 #include "SEngine.h"
+#include "SOpenRecording.h"
 #include "TestFiles.h"
 
 namespace {
@@ -86,8 +85,7 @@ void ExpectNearlyTheNotes(const std::vector<Note>& want, const std::vector<Note>
                           int withinOne, int withinThree) {
   const int n = static_cast<int>(want.size());
   EXPECT_GE(Matching(want, got) * 100, n * withinOne) << Matching(want, got) << " of " << n;
-  EXPECT_GE(Matching(want, got, 3) * 100, n * withinThree)
-      << Matching(want, got, 3) << " of " << n;
+  EXPECT_GE(Matching(want, got, 3) * 100, n * withinThree) << Matching(want, got, 3) << " of " << n;
 }
 
 class RoadTest : public ::testing::Test {
@@ -102,9 +100,7 @@ class RoadTest : public ::testing::Test {
   // The melody sampled at rate, written by libsndfile in format.
   std::string Write(const std::string& name, int format, int rate, int channels = 1) {
     const std::string path = dir / name;
-    EXPECT_TRUE(importtest::WriteSound(path, format, rate, channels,
-                                       Samples(rate)))
-        << name;
+    EXPECT_TRUE(importtest::WriteSound(path, format, rate, channels, Samples(rate))) << name;
     return path;
   }
 
