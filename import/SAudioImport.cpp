@@ -13,6 +13,7 @@
 #include <new>
 
 #include "SDecodeAhead.h"
+#include "SErrorText.h"
 #include "SResampler.h"
 
 namespace {
@@ -142,11 +143,6 @@ std::string LibraryWords(const char* words) {
 
 }  // namespace
 
-void SAudioImport::Descriptor::Reset() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
-
 void SAudioImport::SndfileCloser::operator()(sf_private_tag* f) const { sf_close(f); }
 
 SAudioImport::SAudioImport() = default;
@@ -174,27 +170,27 @@ std::int32_t SAudioImport::Open(const std::string& fileName) {
   fileSize = 0;
 
   // Non-blocking so that a FIFO or device named by mistake cannot hang the open.
-  file = Descriptor(::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (file.get() < 0) {
+  file = SFileHandle(::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (file.Get() < 0) {
     const int e = errno;
     return Fail(e == ENOENT || e == ENOTDIR ? Failure::Missing : Failure::NoAccess, kCannotOpen,
-                std::strerror(e));
+                SErrorText(e));
   }
   struct stat st {};
-  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     return Fail(Failure::NotAFile, kCannotOpen);
   }
   // No sharing, as the engine's reader: a file that another holder has locked is refused.
-  if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+  if (::flock(file.Get(), LOCK_EX | LOCK_NB) != 0) {
     const int e = errno;
     return Fail(Failure::NoAccess, kCannotOpen,
-                e == EWOULDBLOCK ? "in use by another program" : std::strerror(e));
+                e == EWOULDBLOCK ? "in use by another program" : SErrorText(e));
   }
   fileSize = st.st_size;
   if (fileSize == 0) return Fail(Failure::Empty, kRefused);
 
   unsigned char head[kSniffBytes] = {};
-  const ssize_t got = ::pread(file.get(), head, sizeof head, 0);
+  const ssize_t got = ::pread(file.Get(), head, sizeof head, 0);
   const std::size_t headBytes = got > 0 ? static_cast<std::size_t>(got) : 0;
 
   SF_INFO info{};
@@ -202,7 +198,7 @@ std::int32_t SAudioImport::Open(const std::string& fileName) {
   std::string openWords;
   {
     std::lock_guard<std::mutex> lock(OpenMutex());
-    sndfile.reset(sf_open_fd(file.get(), SFM_READ, &info, SF_FALSE));
+    sndfile.reset(sf_open_fd(file.Get(), SFM_READ, &info, SF_FALSE));
     if (!sndfile) {
       openError = sf_error(nullptr);
       openWords = LibraryWords(sf_error_number(openError));

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ImportConstants.h"
+#include "SFileHandle.h"
 #include "SSourceFormat.h"
 
 struct sf_private_tag;
@@ -106,28 +107,6 @@ class SAudioImport {
   std::string GetFailureText() const;
 
  private:
-  // Owns a file descriptor; closing it releases the lock.
-  class Descriptor {
-   public:
-    Descriptor() = default;
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() { Reset(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor& operator=(Descriptor&& o) noexcept {
-      if (this != &o) {
-        Reset();
-        fd_ = o.fd_;
-        o.fd_ = -1;
-      }
-      return *this;
-    }
-    int get() const { return fd_; }
-    void Reset();
-
-   private:
-    int fd_ = -1;
-  };
   struct SndfileCloser {
     void operator()(sf_private_tag* f) const;
   };
@@ -135,7 +114,7 @@ class SAudioImport {
   std::int32_t Fail(Failure why, std::int32_t result, std::string detail = {});
   std::int32_t Decode(const std::function<void(std::size_t)>& onSamples);
 
-  Descriptor file;                                         // holds the lock
+  SFileHandle file;                                        // holds the lock
   std::unique_ptr<sf_private_tag, SndfileCloser> sndfile;  // reads through file
   std::int64_t fileSize = 0;                               // bytes
   SSourceFormat format;
