@@ -167,7 +167,9 @@ __attribute__((target("avx2"))) void StageLeafAvx2(double* re, double* im, int n
 
 // Element-wise loops of a frame, compiled for AVX2 and for the baseline and chosen
 // at load time. Each element gets exactly the operations of the plain loop.
-#ifdef ZUROKA_X86
+// Not under the thread sanitizer: the clones' resolver runs while the program is
+// loaded, before the sanitizer is set up, and crashes there.
+#if defined(ZUROKA_X86) && !defined(__SANITIZE_THREAD__)
 #define ZUROKA_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define ZUROKA_CLONES
