@@ -468,6 +468,17 @@ void SFFT::AnalyzeWindowed(std::int64_t sum, double dbRatio, double cpRatio) {
   }
   r.DBThreshold = TruncToInt(r.maxDB * dbRatio);
   r.CPThreshold = r.maxCP * cpRatio;
+
+  // Visiting every index is one branch-free pass; only the maxima are kept.
+  const double* c = r.cepstrum.data();
+  const double threshold = r.CPThreshold;
+  int count = 0;
+  for (int q = zuroka::kFirstScanIndex; q < zuroka::kScanEnd; ++q) {
+    const double v = c[q];
+    r.peaks[static_cast<std::size_t>(count)] = static_cast<std::int16_t>(q);
+    count += (v > threshold) & (v > c[q - 1]) & (v > c[q + 1]);
+  }
+  r.peakCount = count;
 }
 
 int SFFT::NoteOfQuefrency(int q) const {
