@@ -133,18 +133,10 @@ void SEngine::FollowTracks() {
 void SEngine::ScanCandidates(int frame) {
   // The scan advances by 2 after a candidate, which skips only an index that
   // cannot be a strict local maximum; so visiting the strict maxima above the
-  // threshold in order is the same scan, without a branch per index.
+  // threshold in order (the analyser lists them) is the same scan.
   const double* cepstrum = fft.GetCepstrum();
-  std::int32_t dbThreshold;
-  double cpThreshold;
-  fft.GetThresholds(dbThreshold, cpThreshold);
-  int peaks[kScanEnd];
   int count = 0;
-  for (int index = kFirstScanIndex; index < kScanEnd; ++index) {
-    const double v = cepstrum[index];
-    peaks[count] = index;
-    count += (v > cpThreshold) & (v > cepstrum[index - 1]) & (v > cepstrum[index + 1]);
-  }
+  const std::int16_t* peaks = fft.GetPeaks(count);
   for (int k = 0; k < count; ++k) {
     int note = 0, bin = 0, level = 0;
     if (!IsMelodyCandidate(peaks[k], note, bin, level)) continue;

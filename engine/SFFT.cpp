@@ -166,7 +166,9 @@ __attribute__((target("avx2"))) void StageLeafAvx2(double* re, double* im, int n
 
 // Element-wise loops of a frame, compiled for AVX2 and for the baseline and chosen
 // at load time. Each element gets exactly the operations of the plain loop.
-#ifdef ZUROKA_X86
+// Not under the thread sanitizer: the clones' resolver runs while the program is
+// loaded, before the sanitizer is set up, and crashes there.
+#if defined(ZUROKA_X86) && !defined(__SANITIZE_THREAD__)
 #define ZUROKA_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define ZUROKA_CLONES
@@ -465,6 +467,17 @@ void SFFT::AnalyzeWindowed(std::int64_t sum, double dbRatio, double cpRatio) {
   }
   r.DBThreshold = TruncToInt(r.maxDB * dbRatio);
   r.CPThreshold = r.maxCP * cpRatio;
+
+  // Visiting every index is one branch-free pass; only the maxima are kept.
+  const double* c = r.cepstrum.data();
+  const double threshold = r.CPThreshold;
+  int count = 0;
+  for (int q = zuroka::kFirstScanIndex; q < zuroka::kScanEnd; ++q) {
+    const double v = c[q];
+    r.peaks[static_cast<std::size_t>(count)] = static_cast<std::int16_t>(q);
+    count += (v > threshold) & (v > c[q - 1]) & (v > c[q + 1]);
+  }
+  r.peakCount = count;
 }
 
 int SFFT::NoteOfQuefrency(int q) const {

@@ -24,6 +24,9 @@ class SFFT : public SEngineObject {
   // Everything the queries of one analysed frame read. Held by pointer, so that the
   // results of a frame analysed elsewhere (another analyser, another thread) are
   // handed over without copying.
+  // Strict local maxima fit at every other index of the scanned range.
+  static constexpr int kMaxPeaks = (zuroka::kScanEnd - zuroka::kFirstScanIndex + 1) / 2;
+
   struct FrameResults {
     std::array<double, zuroka::kCepstrumLength> cepstrum{};
     std::array<double, zuroka::kBins> power{};  // of each bin, for the lazy decibels
@@ -32,6 +35,10 @@ class SFFT : public SEngineObject {
     std::int32_t level = 0;
     std::int32_t DBThreshold = 0;
     double CPThreshold = 0;
+    // The strict local maxima of the cepstrum above CPThreshold over the scanned
+    // indexes 20..1022, in index order: the places the candidate scan looks at.
+    std::array<std::int16_t, kMaxPeaks + 1> peaks{};  // one spare: written before counted
+    int peakCount = 0;
     // Decibels computed when first asked for; valid where dbStamp equals stamp,
     // which each analysis into these results advances.
     mutable std::array<std::int32_t, zuroka::kBins> db{};
@@ -57,6 +64,12 @@ class SFFT : public SEngineObject {
   void GetThresholds(std::int32_t& dbThreshold, double& cpThreshold) const {
     dbThreshold = frame->DBThreshold;
     cpThreshold = frame->CPThreshold;
+  }
+  // The cepstrum's strict local maxima above the cepstrum threshold at indexes
+  // 20..1022, in index order; count receives how many.
+  const std::int16_t* GetPeaks(int& count) const {
+    count = frame->peakCount;
+    return frame->peaks.data();
   }
 
   // Swaps this analyser's frame results with other (not null): every query then

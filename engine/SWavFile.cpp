@@ -165,9 +165,14 @@ std::int32_t SWavFile::ReadSamples(int fd, std::int64_t fileSize, std::int64_t d
       break;  // the file shrank while it was read: pad from here
     }
     // Blocks hold whole sample frames (an even count of values), except a last one
-    // cut short: the first value of each frame is the first channel's.
-    for (std::int64_t k = 0; k < n; k += perFrame) {
-      left[static_cast<std::size_t>((done + k) / perFrame)] = S16(block.data() + k * 2);
+    // cut short: the first value of each frame is the first channel's. One loop per
+    // layout: a division per value would cost as much as the rest of the read.
+    std::int16_t* out = left.data() + done / perFrame;
+    const unsigned char* in = block.data();
+    if (stereo) {
+      for (std::int64_t k = 0; k < n; k += 2) out[k / 2] = S16(in + k * 2);
+    } else {
+      for (std::int64_t k = 0; k < n; ++k) out[k] = S16(in + k * 2);
     }
     last = S16(block.data() + (n - 1) * 2);
     done += n;

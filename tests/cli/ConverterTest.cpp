@@ -307,7 +307,8 @@ TEST(Converter, TheReadmeCollectionCommandUnderGnuParallel) {
       << "GNU parallel is missing (scripts/build installs the package parallel)";
   TempDir dir;
   fs::create_directories(dir / "music/live");
-  // Three different melodies, one in a subfolder and one with a space in its name.
+  // Three files of different lengths, one in a subfolder and one with a space in its
+  // name; each also converted alone (on two threads) for the files to compare.
   const std::vector<std::string> wavs = {Melody(dir, "music/a.wav", 2),
                                          Melody(dir, "music/b c.wav", 3.5),
                                          Melody(dir, "music/live/d.wav", 5)};

@@ -51,6 +51,15 @@ void ExpectMatchesLiteral(SFFT& fft, const std::vector<std::int32_t>& s, int off
   EXPECT_EQ(dbt, ref.DBThreshold);
   EXPECT_TRUE(SameBits(cpt, ref.CPThreshold));
   EXPECT_TRUE(SameBits(fft.GetMaxCP(), ref.maxCP));
+  // The candidate places: every strict local maximum above the threshold, in order.
+  std::vector<int> want;
+  for (int q = 20; q < 1023; ++q) {
+    const double* c = ref.cepstrum;
+    if (c[q] > ref.CPThreshold && c[q] > c[q - 1] && c[q] > c[q + 1]) want.push_back(q);
+  }
+  int count = -1;
+  const std::int16_t* peaks = fft.GetPeaks(count);
+  EXPECT_EQ(std::vector<int>(peaks, peaks + count), want);
 }
 
 TEST(SFFT, SilentFrameIsAllZero) {

@@ -33,6 +33,33 @@ TEST(SWavFile, MonoAndStereoLayouts) {
             "BytesPerSec : 176400\nBitsPerSample : 16\n");
 }
 
+TEST(SWavFile, LongFilesKeepEveryFirstChannelValueAcrossReadBlocks) {
+  TempDir dir;
+  // Far more values than one read block holds, and a count that ends mid-block.
+  const int frames = 150001;
+  std::vector<std::int16_t> mono(frames), stereo(2 * frames);
+  for (int i = 0; i < frames; ++i) {
+    mono[i] = static_cast<std::int16_t>(i * 7 - 30000);
+    stereo[2 * i] = mono[i];
+    stereo[2 * i + 1] = static_cast<std::int16_t>(-i);
+  }
+  SWavFile w;
+  WriteBytes(dir / "m.wav", WavBytes::Header(1, 16).Data(mono).Done());
+  ASSERT_EQ(w.Open(dir / "m.wav"), 1);
+  EXPECT_EQ(Channel(w), std::vector<std::int32_t>(mono.begin(), mono.end()));
+  WriteBytes(dir / "s.wav", WavBytes::Header(2, 16).Data(stereo).Done());
+  ASSERT_EQ(w.Open(dir / "s.wav"), 1);
+  EXPECT_EQ(Channel(w), std::vector<std::int32_t>(mono.begin(), mono.end()));
+  // Cut short after a left value in a later block: the padding repeats it.
+  stereo.resize(2 * 100000 + 1);
+  WriteBytes(dir / "c.wav", WavBytes::Header(2, 16).Tag("data").U32(4 * frames).Samples(stereo).Done());
+  ASSERT_EQ(w.Open(dir / "c.wav"), 1);
+  const std::vector<std::int32_t> got = Channel(w);
+  ASSERT_EQ(got.size(), static_cast<std::size_t>(frames));
+  for (int i = 0; i <= 100000; ++i) ASSERT_EQ(got[i], mono[i]) << i;
+  for (int i = 100001; i < frames; ++i) ASSERT_EQ(got[i], mono[100000]) << i;
+}
+
 TEST(SWavFile, ChunkWalk) {
   TempDir dir;
   SWavFile w;
