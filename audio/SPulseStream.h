@@ -39,7 +39,7 @@ class SPulseStream {
   // again, and a new stream has to be opened. Takes no lock: a thread of normal
   // priority that held the stream's lock could keep the stream's own thread waiting.
   bool IsGood() const { return good.load(); }
-  // Times the server ran out of this stream's sound (each one a gap that was heard).
+  // Times the server reported running out of this stream's sound.
   int GetUnderflows() const { return underflows.load(); }
 
  private:
