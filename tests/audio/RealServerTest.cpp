@@ -285,8 +285,8 @@ TEST_F(RealServer, WavAtAnotherRateArrivesWithinTheResamplersError) {
     const ZeroRuns runs = FindZeroRuns(got, start, start + expected.size());
     std::printf(
         "48 kHz tone, attempt %d: largest difference from the one-piece conversion %.2g "
-        "(%.1f dB), %d gaps\n",
-        attempt, worst, Decibels(worst), runs.count);
+        "(%.1f dB), %d gaps, %d underflows of the stream so far\n",
+        attempt, worst, Decibels(worst), runs.count, output->GetStreamUnderflows());
     if (attempt == kAttempts || (worst < 1e-4 && runs.count == 0)) {
       EXPECT_LT(worst, 1e-4) << "the streamed conversion differs from the resampler's own";
       EXPECT_EQ(runs.count, 0);
