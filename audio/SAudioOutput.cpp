@@ -178,6 +178,7 @@ bool SAudioOutput::OpenDriver(const char* name, std::string& error) {
 bool SAudioOutput::IsStreamOpen() const { return driver != nullptr || pulse != nullptr; }
 
 void SAudioOutput::CloseStream() {
+  if (pulse) pastUnderflows += pulse->GetUnderflows();
   pulse.reset();
   driver.reset();
 }
@@ -244,6 +245,11 @@ bool SAudioOutput::IsStreaming() const {
   if (mode == Mode::Sink) return true;
   std::lock_guard<std::mutex> guard(streamLock);
   return IsStreamOpen();
+}
+
+int SAudioOutput::GetStreamUnderflows() const {
+  std::lock_guard<std::mutex> guard(streamLock);
+  return pastUnderflows + (pulse ? pulse->GetUnderflows() : 0);
 }
 
 void SAudioOutput::KeepStream() {

@@ -144,6 +144,8 @@ class SAudioOutput {
   static float GetLimiterCeiling() { return zuroka::audio::kLimiterCeiling; }
   // Times the stream has been opened since this object was made (Device mode).
   int GetStreamOpenCount() const { return streamOpens.load(); }
+  // Times the PulseAudio server ran out of the stream's sound since this object was made.
+  int GetStreamUnderflows() const;
 
  private:
   struct SettingsDeleter {
@@ -211,6 +213,7 @@ class SAudioOutput {
   mutable std::mutex streamLock;
   std::condition_variable keeperWake;
   bool keeperQuit = false;
+  int pastUnderflows = 0;  // of the streams closed so far
   std::thread keeper;
 
   // Owned C handles in creation order; the driver, created last, is deleted first.

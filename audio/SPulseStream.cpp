@@ -5,6 +5,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -12,6 +13,9 @@ namespace {
 constexpr int kChunkFrames = 2048;     // rendered per step of a write request
 constexpr int kRealtimePriority = 60;  // SCHED_FIFO, as FluidSynth's own audio threads
 constexpr const char* kClientName = "Zuroka";
+// The server asks for more each time a quarter of the buffer has played: a late
+// answer still has three quarters of it in hand.
+constexpr std::uint32_t kRequestsPerBuffer = 4;
 
 }  // namespace
 
@@ -69,6 +73,7 @@ std::unique_ptr<SPulseStream> SPulseStream::Open(int rate, double latency, Rende
   }
   pa_stream_set_state_callback(p->stream, &SPulseStream::OnStreamState, p.get());
   pa_stream_set_write_callback(p->stream, &SPulseStream::OnWrite, p.get());
+  pa_stream_set_underflow_callback(p->stream, &SPulseStream::OnUnderflow, p.get());
   const auto total =
       static_cast<std::uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(latency * 1e6), &spec));
   pa_buffer_attr attr{};
@@ -76,7 +81,7 @@ std::unique_ptr<SPulseStream> SPulseStream::Open(int rate, double latency, Rende
   attr.tlength = total;
   attr.prebuf = static_cast<std::uint32_t>(-1);
   const std::size_t frame = pa_frame_size(&spec);
-  attr.minreq = static_cast<std::uint32_t>(total / 4 / frame * frame);
+  attr.minreq = static_cast<std::uint32_t>(total / kRequestsPerBuffer / frame * frame);
   attr.fragsize = static_cast<std::uint32_t>(-1);
   if (pa_stream_connect_playback(p->stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
                                  nullptr) < 0) {
@@ -104,6 +109,7 @@ SPulseStream::~SPulseStream() {
   pa_threaded_mainloop_lock(loop);
   if (stream != nullptr) {
     pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_set_underflow_callback(stream, nullptr, nullptr);
     pa_stream_set_state_callback(stream, nullptr, nullptr);
     pa_stream_disconnect(stream);
     pa_stream_unref(stream);
@@ -118,20 +124,20 @@ SPulseStream::~SPulseStream() {
   pa_threaded_mainloop_free(loop);
 }
 
-bool SPulseStream::IsGood() const {
-  pa_threaded_mainloop_lock(loop);
-  const bool good = PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) &&
-                    PA_STREAM_IS_GOOD(pa_stream_get_state(stream));
-  pa_threaded_mainloop_unlock(loop);
-  return good;
+void SPulseStream::OnContextState(pa_context* c, void* self) {
+  auto* p = static_cast<SPulseStream*>(self);
+  if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(c))) p->good.store(false);
+  pa_threaded_mainloop_signal(p->loop, 0);
 }
 
-void SPulseStream::OnContextState(pa_context*, void* self) {
-  pa_threaded_mainloop_signal(static_cast<SPulseStream*>(self)->loop, 0);
+void SPulseStream::OnStreamState(pa_stream* s, void* self) {
+  auto* p = static_cast<SPulseStream*>(self);
+  if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s))) p->good.store(false);
+  pa_threaded_mainloop_signal(p->loop, 0);
 }
 
-void SPulseStream::OnStreamState(pa_stream*, void* self) {
-  pa_threaded_mainloop_signal(static_cast<SPulseStream*>(self)->loop, 0);
+void SPulseStream::OnUnderflow(pa_stream*, void* self) {
+  static_cast<SPulseStream*>(self)->underflows.fetch_add(1);
 }
 
 void SPulseStream::OnWrite(pa_stream*, std::size_t bytes, void* self) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,20 +36,26 @@ class SPulseStream {
   SPulseStream& operator=(const SPulseStream&) = delete;
 
   // False once the server has gone or dropped the stream: it will not ask for sound
-  // again, and a new stream has to be opened.
-  bool IsGood() const;
+  // again, and a new stream has to be opened. Takes no lock: a thread of normal
+  // priority that held the stream's lock could keep the stream's own thread waiting.
+  bool IsGood() const { return good.load(); }
+  // Times the server reported running out of this stream's sound.
+  int GetUnderflows() const { return underflows.load(); }
 
  private:
   SPulseStream() = default;
   static void OnContextState(pa_context* c, void* self);
   static void OnStreamState(pa_stream* s, void* self);
   static void OnWrite(pa_stream* s, std::size_t bytes, void* self);
+  static void OnUnderflow(pa_stream* s, void* self);
   // The server's write request: renders bytes of sound into the stream.
   void Write(std::size_t bytes);
 
   RenderFunction render = nullptr;
   void* data = nullptr;
   bool priorityTried = false;
+  std::atomic<int> underflows{0};
+  std::atomic<bool> good{true};  // set by the state callbacks
   std::vector<float> left;  // one chunk each, planar
   std::vector<float> right;
   pa_threaded_mainloop* loop = nullptr;

@@ -105,13 +105,20 @@ PulseTestServer::PulseTestServer() {
   std::filesystem::create_directories(dir / "state");
   const std::string d = dir.string();
   // As root the daemon warns that it is meant for a user session; it runs all the same.
+  const std::vector<std::string> pulseaudio = {
+      "pulseaudio",
+      "-n",
+      "--daemonize=no",
+      "--exit-idle-time=-1",
+      "--use-pid-file=no",
+      "--log-target=stderr",
+      "--log-level=error",
+      std::string("--load=module-null-sink sink_name=") + kSink + " rate=" + std::to_string(kRate) +
+          " format=float32le channels=2",
+      "--load=module-native-protocol-unix auth-anonymous=1 socket=" + d + "/native",
+      "--load=module-suspend-on-idle timeout=1"};
   daemon = Spawn(
-      {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-       "--log-target=stderr", "--log-level=error",
-       std::string("--load=module-null-sink sink_name=") + kSink +
-           " rate=" + std::to_string(kRate) + " format=float32le channels=2",
-       "--load=module-native-protocol-unix auth-anonymous=1 socket=" + d + "/native",
-       "--load=module-suspend-on-idle timeout=1"},
+      pulseaudio,
       {"HOME=" + d, "XDG_RUNTIME_DIR=" + d + "/runtime", "PULSE_RUNTIME_PATH=" + d + "/runtime",
        "PULSE_STATE_PATH=" + d + "/state", "XDG_CONFIG_HOME=" + d + "/state"},
       "", d + "/log");
