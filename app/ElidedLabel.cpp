@@ -35,7 +35,8 @@ QSize TElidedLabel::minimumSizeHint() const {
 }
 
 void TElidedLabel::paintEvent(QPaintEvent* event) {
-  QFrame::paintEvent(event);
+  // The frame only: the label's own text painting is replaced by the elided text.
+  QFrame::paintEvent(event);  // NOLINT(bugprone-parent-virtual-call)
   QPainter painter(this);
   style()->drawItemText(&painter, contentsRect(), static_cast<int>(alignment()), palette(),
                         isEnabled(), ShownText(), foregroundRole());

@@ -265,13 +265,11 @@ void SAudioOutput::KeepStream() {
     keeperWake.wait_for(guard, check);
     // Quiet since a Wake that came after every Play and message: nothing is waiting
     // to be heard. Wake takes streamLock, so none can slip in before the close.
-    if (IsStreamOpen() && !keeperQuit && wakeSeen.load() == wakeCount.load() &&
-        quietFrames.load() >= idleFrames) {
-      CloseStream();
-    } else if (pulse && !pulse->IsGood()) {
-      // A stream the server dropped asks for nothing more; the next Wake opens a new one.
-      CloseStream();
-    }
+    // Or a stream the server dropped: it asks for nothing more, and the next Wake opens
+    // a new one.
+    const bool quiet = IsStreamOpen() && !keeperQuit && wakeSeen.load() == wakeCount.load() &&
+                       quietFrames.load() >= idleFrames;
+    if (quiet || (pulse && !pulse->IsGood())) CloseStream();
   }
 }
 

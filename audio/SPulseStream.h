@@ -56,7 +56,7 @@ class SPulseStream {
   bool priorityTried = false;
   std::atomic<int> underflows{0};
   std::atomic<bool> good{true};  // set by the state callbacks
-  std::vector<float> left;  // one chunk each, planar
+  std::vector<float> left;       // one chunk each, planar
   std::vector<float> right;
   pa_threaded_mainloop* loop = nullptr;
   pa_context* context = nullptr;

@@ -36,7 +36,7 @@ bool ForTheImporter(SWavFile::Failure why) {
          why == SWavFile::Failure::NotWave;
 }
 
-std::string WithFormats(std::string text) {
+std::string WithFormats(const std::string& text) {
   return text + "; supported formats: " + SAudioImport::kSupportedFormats;
 }
 

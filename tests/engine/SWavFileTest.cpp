@@ -52,7 +52,8 @@ TEST(SWavFile, LongFilesKeepEveryFirstChannelValueAcrossReadBlocks) {
   EXPECT_EQ(Channel(w), std::vector<std::int32_t>(mono.begin(), mono.end()));
   // Cut short after a left value in a later block: the padding repeats it.
   stereo.resize(2 * 100000 + 1);
-  WriteBytes(dir / "c.wav", WavBytes::Header(2, 16).Tag("data").U32(4 * frames).Samples(stereo).Done());
+  WriteBytes(dir / "c.wav",
+             WavBytes::Header(2, 16).Tag("data").U32(4 * frames).Samples(stereo).Done());
   ASSERT_EQ(w.Open(dir / "c.wav"), 1);
   const std::vector<std::int32_t> got = Channel(w);
   ASSERT_EQ(got.size(), static_cast<std::size_t>(frames));
