@@ -61,11 +61,11 @@ std::unique_ptr<SPulseStream> SPulseStream::Open(int rate, double latency, Rende
     }
     pa_threaded_mainloop_wait(p->loop);
   }
-  pa_sample_spec spec{};
-  spec.format = PA_SAMPLE_FLOAT32NE;
-  spec.rate = static_cast<std::uint32_t>(rate);
-  spec.channels = 2;
-  p->stream = pa_stream_new(p->context, kClientName, &spec, nullptr);
+  pa_sample_spec sampleFormat{};
+  sampleFormat.format = PA_SAMPLE_FLOAT32NE;
+  sampleFormat.rate = static_cast<std::uint32_t>(rate);
+  sampleFormat.channels = 2;
+  p->stream = pa_stream_new(p->context, kClientName, &sampleFormat, nullptr);
   if (p->stream == nullptr) {
     error = pa_strerror(pa_context_errno(p->context));
     pa_threaded_mainloop_unlock(p->loop);
@@ -74,13 +74,13 @@ std::unique_ptr<SPulseStream> SPulseStream::Open(int rate, double latency, Rende
   pa_stream_set_state_callback(p->stream, &SPulseStream::OnStreamState, p.get());
   pa_stream_set_write_callback(p->stream, &SPulseStream::OnWrite, p.get());
   pa_stream_set_underflow_callback(p->stream, &SPulseStream::OnUnderflow, p.get());
-  const auto total =
-      static_cast<std::uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(latency * 1e6), &spec));
+  const auto total = static_cast<std::uint32_t>(
+      pa_usec_to_bytes(static_cast<pa_usec_t>(latency * 1e6), &sampleFormat));
   pa_buffer_attr attr{};
   attr.maxlength = static_cast<std::uint32_t>(-1);
   attr.tlength = total;
   attr.prebuf = static_cast<std::uint32_t>(-1);
-  const std::size_t frame = pa_frame_size(&spec);
+  const std::size_t frame = pa_frame_size(&sampleFormat);
   attr.minreq = static_cast<std::uint32_t>(total / kRequestsPerBuffer / frame * frame);
   attr.fragsize = static_cast<std::uint32_t>(-1);
   if (pa_stream_connect_playback(p->stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,

@@ -63,14 +63,14 @@ long StatusKb(const char* field) {
 class TimedRecorder {
  public:
   explicit TimedRecorder(const PulseTestServer& server) {
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, PulseTestServer::kRate, 2};
+    pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, PulseTestServer::kRate, 2};
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.fragsize = kRecordChunk * 8;
     int error = 0;
     const std::string device = std::string(PulseTestServer::kSink) + ".monitor";
     pulse = pa_simple_new(server.GetServer().c_str(), "bench recorder", PA_STREAM_RECORD,
-                          device.c_str(), "monitor", &spec, nullptr, &attr, &error);
+                          device.c_str(), "monitor", &sampleFormat, nullptr, &attr, &error);
     if (pulse != nullptr) thread = std::thread([this] { Run(); });
   }
   ~TimedRecorder() {
