@@ -6,6 +6,7 @@
 
 #include "EngineConstants.h"
 #include "SLookAhead.h"
+#include "SSampleWindow.h"
 
 using namespace zuroka;
 
@@ -33,7 +34,11 @@ SConversion SEngine::Convert(const SConvertRequest& request) {
   if (!BeginRun(request.midiFileName)) return result;
   result.frames = numFrames;
   if (hooks.onStart) hooks.onStart(numFrames);
-  AnalyzeFrames(hooks.onFrame, request.threads);
+  if (!AnalyzeFrames(hooks.onFrame, request.threads)) {
+    tracks.FinishAll();
+    result.status = SConversion::Status::ReadFailed;
+    return result;
+  }
   if (hooks.afterFrames) hooks.afterFrames();
   tracks.FinishAll();
   if (hooks.afterTracks) hooks.afterTracks();
@@ -60,6 +65,7 @@ bool SEngine::BeginRun(const std::string& midiName) {
   tracks.FinishAll();  // a run cut short earlier leaves none behind
   numFrames = wavFile.GetSampleCount() / kHop;
   midiFileName = midiName;
+  readError.clear();
   const bool ok = marks.Init(kGridRows, numFrames) == 0 && pitches.Init(kGridRows, numFrames) == 0;
   if (!ok) {
     marks.Init(0, 0);
@@ -89,10 +95,17 @@ bool SEngine::IsMelodyCandidate(int index, int& note, int& bin, int& level) cons
   return level > dbThreshold;
 }
 
-void SEngine::AnalyzeFrames(const std::function<void(int)>& onFrame, int threads) {
+bool SEngine::AnalyzeFrames(const std::function<void(int)>& onFrame, int threads) {
   const int frames = AnalyzedFrames();
-  if (frames == 0) return;
-  const SSampleView samples = wavFile.GetSamples();
+  if (frames == 0) return true;
+  SSampleSource* source = wavFile.Samples();
+  if (source == nullptr || !source->Rewind()) {
+    readError = source ? source->GetError() : "no recording is loaded";
+    return false;
+  }
+  // Not on the stack: the window holds a quarter of a megabyte of samples.
+  auto window =
+      std::make_unique<SSampleWindow>(*source, wavFile.GetSampleCount(), wavFile.GetPadValue());
   std::unique_ptr<SLookAhead> ahead;
   if (threads > 1) {
     // The workers must not call the seam (in the window it is the options dialog).
@@ -100,24 +113,27 @@ void SEngine::AnalyzeFrames(const std::function<void(int)>& onFrame, int threads
     // the converter's options are fixed), so the values read once here are those
     // that every frame would read.
     try {
-      ahead = std::make_unique<SLookAhead>(samples, frames, seam.GetDBRatio(), seam.GetCPRatio(),
+      ahead = std::make_unique<SLookAhead>(*window, frames, seam.GetDBRatio(), seam.GetCPRatio(),
                                            threads - 1);
     } catch (const std::exception&) {
       ahead.reset();  // no thread or no memory for the ring: all on this thread
     }
   }
   for (int frame = 0; frame < frames; ++frame) {
-    if (ahead) {
-      ahead->Take(frame, fft);
-    } else if (!SLookAhead::RepeatsPrevious(samples, frame)) {
-      // A frame wholly in the padding of a short file after another such frame
-      // equals that one, so the analyser's results stand as they are.
-      fft.Analyze(samples, frame * kHop, kTransformOrder, seam.GetDBRatio(), seam.GetCPRatio());
+    // A frame wholly in the padding of a short file after another such frame equals
+    // that one, so the analyser's results stand as they are.
+    const bool read =
+        ahead ? ahead->Take(frame, fft)
+              : SLookAhead::AnalyzeHere(*window, frame, fft, seam.GetDBRatio(), seam.GetCPRatio());
+    if (!read) {
+      readError = window->GetError();
+      return false;
     }
     FollowTracks();
     ScanCandidates(frame);
     if (onFrame) onFrame(frame);
   }
+  return true;
 }
 
 void SEngine::FollowTracks() {

@@ -56,6 +56,7 @@ struct SConversion {
     Written,     // the MIDI file was written
     NotWritten,  // the request asked for no file
     NoMemory,    // the grids could not be allocated; nothing else was done
+    ReadFailed,  // the samples stopped part-way (SEngine::ReadError says why); no file
     WriteFailed  // everything but the file; the writer's GetError says why
   };
   Status status = Status::NoMemory;
@@ -117,10 +118,12 @@ class SEngine {
   int BeatFrames() const { return beatFrames; }       // most frequent note length, frames
   double BeatSeconds() const { return beatSeconds; }  // the same, seconds
   const std::string& MidiFileName() const { return midiFileName; }
+  // Why the last run's samples could not be read, in English; empty when they could.
+  const std::string& ReadError() const { return readError; }
 
  private:
   bool BeginRun(const std::string& midiName);
-  void AnalyzeFrames(const std::function<void(int)>& onFrame, int threads);
+  bool AnalyzeFrames(const std::function<void(int)>& onFrame, int threads);
   void FollowTracks();
   void ScanCandidates(int frame);
   void EstimateTempo();
@@ -132,6 +135,7 @@ class SEngine {
   int beatFrames = 0;
   double beatSeconds = 0;
   std::string midiFileName;
+  std::string readError;
 };
 
 // The file name with its extension replaced by ext (given without a dot). '/' is the

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "SFileHandle.h"
 
@@ -46,7 +47,7 @@ std::int16_t S16(const unsigned char* b) {
 }  // namespace
 
 void SWavFile::Release() {
-  std::vector<std::int16_t>().swap(left);
+  source.reset();
   loaded = false;
 }
 
@@ -83,7 +84,7 @@ std::int32_t SWavFile::Open(const std::string& fileName) {
   if (const std::int32_t r = ReadHeader(file.Get(), dataStart); r < 0) return r;
   if (bitsPerSample != 16) return Fail(Failure::NotSixteenBit, kRefused);
   if (dataSize < 0) return Fail(Failure::NegativeSize, kBadHeader);
-  return ReadSamples(file.Get(), fileSize, dataStart);
+  return KeepFile(file, fileSize, dataStart);
 }
 
 std::int32_t SWavFile::OpenLocked(const std::string& fileName, SFileHandle& file,
@@ -137,74 +138,119 @@ std::int32_t SWavFile::ReadHeader(int fd, std::int64_t& dataStart) {
   return kLoaded;
 }
 
-std::int32_t SWavFile::ReadSamples(int fd, std::int64_t fileSize, std::int64_t dataStart) {
+namespace {
+
+// The first channel of a WAV file's 16-bit data, read from the file as a run needs it.
+class SFileSamples final : public SSampleSource {
+ public:
+  // values: the 16-bit values the file holds, perFrame of them per sample frame.
+  SFileSamples(SFileHandle file, std::int64_t dataStart, int perFrame, std::int64_t values)
+      : file(std::move(file)), dataStart(dataStart), perFrame(perFrame), values(values) {}
+
+  bool Rewind() override {
+    done = 0;
+    ended = false;
+    return true;
+  }
+
+  std::int32_t Read(std::int16_t* out, std::int32_t n) override {
+    if (ended) return 0;
+    const std::int64_t want = std::min<std::int64_t>(values - done, std::int64_t{n} * perFrame);
+    block.resize(static_cast<std::size_t>(std::min<std::int64_t>(want, kReadBlock / 2)) * 2);
+    const std::int64_t got = ReadSome(dataStart + done * 2, block.size()) / 2;
+    // A file that shrank since it was opened ends here: the rest is padding.
+    if (got < static_cast<std::int64_t>(block.size() / 2)) ended = true;
+    if (got == 0) return 0;
+    // Reads start on a frame, so the first value of each frame is the first channel's;
+    // a last frame cut short still has it. One loop per layout: a division per value
+    // would cost as much as the rest of the read.
+    const unsigned char* in = block.data();
+    std::int32_t k = 0;
+    if (perFrame == 2) {
+      for (std::int64_t v = 0; v < got; v += 2) out[k++] = S16(in + v * 2);
+    } else {
+      for (std::int64_t v = 0; v < got; ++v) out[k++] = S16(in + v * 2);
+    }
+    done += got;
+    return k;
+  }
+
+ private:
+  // Reads up to bytes at pos: the count read, short only where the file ends or fails.
+  std::int64_t ReadSome(std::int64_t pos, std::size_t bytes) {
+    std::size_t have = 0;
+    while (have < bytes) {
+      const ssize_t r = ::pread(file.Get(), block.data() + have, bytes - have,
+                                static_cast<off_t>(pos + static_cast<std::int64_t>(have)));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      have += static_cast<std::size_t>(r);
+    }
+    return static_cast<std::int64_t>(have & ~std::size_t{1});
+  }
+
+  SFileHandle file;
+  const std::int64_t dataStart;
+  const int perFrame;
+  const std::int64_t values;
+  std::int64_t done = 0;  // values read
+  bool ended = false;
+  std::vector<unsigned char> block;
+};
+
+}  // namespace
+
+std::int32_t SWavFile::KeepFile(SFileHandle& file, std::int64_t fileSize, std::int64_t dataStart) {
   const bool stereo = channels == 2;
   const int perFrame = stereo ? 2 : 1;  // 16-bit values per sample frame
   sampleCount = stereo ? dataSize / 4 : dataSize / 2;
 
-  // Only what the file holds is read and stored; the rest is padding.
+  // Only what the file holds is read; the rest is padding.
   const std::int64_t wanted = static_cast<std::int64_t>(sampleCount) * perFrame;
   const std::int64_t available = std::max<std::int64_t>(0, (fileSize - dataStart) / 2);
   const std::int64_t values = std::min(wanted, available);
   storedCount = static_cast<std::int32_t>((values + perFrame - 1) / perFrame);
+  // A value the file does not hold repeats its last one, of either channel.
+  unsigned char last[2] = {0, 0};
+  if (values > 0 && ReadAt(file.Get(), dataStart + (values - 1) * 2, last, 2)) {
+    padValue = S16(last);
+  }
   try {
-    left.resize(static_cast<std::size_t>(storedCount));
+    // Unlocked from here: the player and other programs may open it while it is held.
+    ::flock(file.Get(), LOCK_UN);
+    source = std::make_unique<SFileSamples>(std::move(file), dataStart, perFrame, values);
   } catch (const std::bad_alloc&) {
     Release();
     sampleCount = 0;
     storedCount = 0;
     return Fail(Failure::NoMemory, kNoMemory);
   }
-
-  std::vector<unsigned char> block(std::min<std::size_t>(kReadBlock, values * 2 + 2));
-  std::int64_t done = 0;
-  std::int16_t last = 0;
-  while (done < values) {
-    const std::int64_t n = std::min<std::int64_t>(values - done, block.size() / 2);
-    if (!ReadAt(fd, dataStart + done * 2, block.data(), static_cast<std::size_t>(n * 2))) {
-      break;  // the file shrank while it was read: pad from here
-    }
-    // Blocks hold whole sample frames (an even count of values), except a last one
-    // cut short: the first value of each frame is the first channel's. One loop per
-    // layout: a division per value would cost as much as the rest of the read.
-    std::int16_t* out = left.data() + done / perFrame;
-    const unsigned char* in = block.data();
-    if (stereo) {
-      for (std::int64_t k = 0; k < n; k += 2) out[k / 2] = S16(in + k * 2);
-    } else {
-      for (std::int64_t k = 0; k < n; ++k) out[k] = S16(in + k * 2);
-    }
-    last = S16(block.data() + (n - 1) * 2);
-    done += n;
-  }
-  // A value that could not be read repeats the last one read, of either channel.
-  padValue = last;
-  storedCount = static_cast<std::int32_t>((done + perFrame - 1) / perFrame);
-  left.resize(static_cast<std::size_t>(storedCount));
   loaded = true;
   return kLoaded;
 }
 
-void SWavFile::Adopt(std::vector<std::int16_t> samples, std::int32_t count) {
+void SWavFile::DescribeAdopted(std::int64_t samples) {
   constexpr std::int32_t kRate = 44100;
+  if (loaded) return;  // a file read keeps its header fields: they describe the source
+  Clear();
+  std::memcpy(formType, "WAVE", 4);
+  fmtSize = 16;
+  formatTag = 1;
+  channels = 1;
+  samplesPerSec = kRate;
+  bytesPerSec = kRate * 2;
+  bitsPerSample = 16;
+  const std::int64_t bytes = samples * 2;
+  dataSize = static_cast<std::int32_t>(std::min<std::int64_t>(bytes, INT32_MAX));
+  riffSize = static_cast<std::uint32_t>(std::min<std::int64_t>(bytes + kHeaderBytes, UINT32_MAX));
+}
+
+void SWavFile::Adopt(std::vector<std::int16_t> samples, std::int32_t count) {
   const auto held = static_cast<std::int32_t>(
       std::min<std::size_t>(samples.size(), static_cast<std::size_t>(INT32_MAX)));
   samples.resize(static_cast<std::size_t>(held));
-  if (!loaded) {
-    // Nothing read from a file: the header says what the samples are.
-    Clear();
-    std::memcpy(formType, "WAVE", 4);
-    fmtSize = 16;
-    formatTag = 1;
-    channels = 1;
-    samplesPerSec = kRate;
-    bytesPerSec = kRate * 2;
-    bitsPerSample = 16;
-    const std::int64_t bytes = static_cast<std::int64_t>(held) * 2;
-    dataSize = static_cast<std::int32_t>(std::min<std::int64_t>(bytes, INT32_MAX));
-    riffSize = static_cast<std::uint32_t>(std::min<std::int64_t>(bytes + kHeaderBytes, UINT32_MAX));
-  }
-  left = std::move(samples);
+  DescribeAdopted(held);
+  source = std::make_unique<SMemorySamples>(std::move(samples));
   storedCount = held;
   sampleCount = std::max(count, held);
   failure = Failure::None;
@@ -212,13 +258,33 @@ void SWavFile::Adopt(std::vector<std::int16_t> samples, std::int32_t count) {
   loaded = true;
 }
 
-SSampleView SWavFile::GetSamples() const {
-  SSampleView v;
-  v.data = left.data();
-  v.stored = static_cast<std::int32_t>(left.size());
-  v.count = sampleCount;
-  v.pad = padValue;
-  return v;
+void SWavFile::Adopt(std::unique_ptr<SSampleSource> samples, std::int32_t count) {
+  count = std::max(count, 0);
+  DescribeAdopted(count);
+  source = std::move(samples);
+  storedCount = count;
+  sampleCount = count;
+  padValue = 0;
+  failure = Failure::None;
+  failureErrno = 0;
+  loaded = source != nullptr;
+}
+
+bool SWavFile::ReadAll(std::vector<std::int16_t>& out) {
+  out.clear();
+  if (!source || !source->Rewind()) return false;
+  constexpr std::int32_t kBlock = 1 << 15;
+  for (;;) {
+    const std::size_t at = out.size();
+    out.resize(at + kBlock);
+    const std::int32_t got = source->Read(out.data() + at, kBlock);
+    out.resize(at + static_cast<std::size_t>(std::max(got, 0)));
+    if (got == 0) return true;
+    if (got < 0) {
+      out.clear();
+      return false;
+    }
+  }
 }
 
 std::string SWavFile::GetInfoText() const {

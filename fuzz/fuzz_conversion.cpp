@@ -30,11 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!rec.Opened()) {
     // Refused: a reason, and no samples left behind.
     FUZZ_CHECK(!rec.failure.empty());
-    FUZZ_CHECK(!engine.wavFile.IsLoaded() && engine.wavFile.GetSamples().stored == 0);
+    FUZZ_CHECK(!engine.wavFile.IsLoaded() && engine.wavFile.Samples() == nullptr);
     return 0;
   }
   FUZZ_CHECK(rec.failure.empty());
-  FUZZ_CHECK(engine.wavFile.GetSamples().stored <= engine.wavFile.GetSampleCount());
+  FUZZ_CHECK(engine.wavFile.GetMissingSamples() >= 0);
   if (engine.wavFile.GetSampleCount() > kMaxSamples) return 0;
   SConvertRequest request;
   request.midiFileName = file.path() + ".mid";

@@ -1,5 +1,7 @@
 // The WAV reader on arbitrary bytes: any result, but the counts it reports must be
 // readable without going outside an array, and no more memory than the file holds.
+#include <vector>
+
 #include "FuzzFile.h"
 #include "SWavFile.h"
 
@@ -15,15 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::int32_t count = wav.GetSampleCount();
   FUZZ_CHECK(count >= 0);
-  const SSampleView v = wav.GetSamples();
-  FUZZ_CHECK(v.count == count);
-  FUZZ_CHECK(v.stored <= count);
+  std::vector<std::int16_t> stored;
+  FUZZ_CHECK(wav.ReadAll(stored));
+  FUZZ_CHECK(static_cast<std::int64_t>(stored.size()) == count - wav.GetMissingSamples());
   // Stored samples never exceed what the file can hold.
-  FUZZ_CHECK(static_cast<std::size_t>(v.stored) <= size / 2 + 1);
-  std::int64_t sum = 0;
-  for (std::int32_t i = 0; i < v.stored; ++i) sum += v.data[i];
-  if (count > 0) sum += v[count - 1];
-  (void)sum;
-  FUZZ_CHECK(v[0] >= -32768 && v[0] <= 32767);
+  FUZZ_CHECK(stored.size() <= size / 2 + 1);
+  // A second run reads the same samples.
+  std::vector<std::int16_t> again;
+  FUZZ_CHECK(wav.ReadAll(again) && again == stored);
   return 0;
 }

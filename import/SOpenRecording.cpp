@@ -112,17 +112,23 @@ SRecording OpenRecording(SWavFile& wav, const std::string& fileName, bool litera
       return r;
     }
     // Only the samples the file holds are resampled; its padding stays padding.
-    const SSampleView v = wav.GetSamples();
+    std::vector<std::int16_t> in;
     std::vector<std::int16_t> out;
-    const std::int32_t done =
-        SResampler::ResampleTo44100(v.data, static_cast<std::size_t>(v.stored), rate, out);
+    std::int32_t done = SResampler::kFailed;
+    try {
+      done = wav.ReadAll(in) ? SResampler::ResampleTo44100(in.data(), in.size(), rate, out)
+                             : SResampler::kFailed;
+    } catch (const std::bad_alloc&) {
+      done = SResampler::kNoMemory;
+    }
+    std::vector<std::int16_t>().swap(in);
     if (done != SResampler::kOk) {
       wav = SWavFile();
       r.failure = done == SResampler::kNoMemory ? "not enough memory for the samples"
                                                 : "the sample rate cannot be converted";
       return r;
     }
-    const std::int64_t count = SResampler::OutputLength(v.count, rate);
+    const std::int64_t count = SResampler::OutputLength(wav.GetSampleCount(), rate);
     wav.Adopt(std::move(out), static_cast<std::int32_t>(std::min<std::int64_t>(count, INT32_MAX)));
     r.road = SRecording::Road::Resampled;
     r.fromRate = rate;

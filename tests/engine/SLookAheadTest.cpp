@@ -16,6 +16,7 @@
 #include "MidiDump.h"
 #include "SEngine.h"
 #include "SLookAhead.h"
+#include "SSampleWindow.h"
 #include "TestFiles.h"
 
 namespace {
@@ -41,6 +42,15 @@ SSampleView View(const std::vector<std::int16_t>& s, std::int32_t count = -1,
   v.pad = pad;
   return v;
 }
+
+// A run's window over the samples that v views, padded as v pads them.
+struct RunWindow {
+  explicit RunWindow(const SSampleView& v)
+      : source(std::vector<std::int16_t>(v.data, v.data + v.stored)),
+        window(std::make_unique<SSampleWindow>(source, v.count, v.pad)) {}
+  SMemorySamples source;
+  std::unique_ptr<SSampleWindow> window;
+};
 
 int Frames(const SSampleView& v) { return v.count <= 2048 ? 0 : (v.count - 2049) / 1024 + 1; }
 
@@ -71,7 +81,8 @@ TEST(SLookAhead, HandsOverEveryFrameAsTheOneThreadLoopComputesIt) {
     // ExpectSameFrame asks for every bin's dB, so each results buffer goes round the
     // ring full of cached values of an older frame, which must never show again.
     SFFT fft, ref;
-    SLookAhead ahead(v, Frames(v), kDB, kCP, workers);
+    RunWindow rw(v);
+    SLookAhead ahead(*rw.window, Frames(v), kDB, kCP, workers);
     for (int f = 0; f < Frames(v); ++f) {
       ahead.Take(f, fft);
       ref.Analyze(v, f * 1024, 11, kDB, kCP);
@@ -93,7 +104,8 @@ TEST(SLookAhead, EachFrameIsAnalysedOnceAndTheCallerHelps) {
   std::set<std::thread::id> onWorker, onCaller;
   SFFT fft;
   {
-    SLookAhead ahead(v, Frames(v), kDB, kCP, 1, [&](int frame, bool worker) {
+    RunWindow rw(v);
+    SLookAhead ahead(*rw.window, Frames(v), kDB, kCP, 1, [&](int frame, bool worker) {
       std::lock_guard lock(m);
       seen.push_back(frame);
       (worker ? onWorker : onCaller).insert(std::this_thread::get_id());
@@ -121,7 +133,8 @@ TEST(SLookAhead, AFailingWorkerLeavesItsFramesToTheCaller) {
     workerFrames = 0;
     SFFT fft, ref;
     bool failed = false;
-    SLookAhead ahead(v, Frames(v), kDB, kCP, 1, [&](int frame, bool worker) {
+    RunWindow rw(v);
+    SLookAhead ahead(*rw.window, Frames(v), kDB, kCP, 1, [&](int frame, bool worker) {
       if (!worker) return;
       if (failed) ++workerFrames;  // never after the failure
       if (frame >= failAt && !failed) {
@@ -148,9 +161,10 @@ TEST(SLookAhead, FramesInThePaddingAfterTheFirstAreNotAnalysed) {
   ASSERT_EQ(Frames(v), 38);
   std::atomic<int> analysed{0};
   SFFT fft, ref;
-  SLookAhead ahead(v, Frames(v), kDB, kCP, 2, [&](int, bool) { ++analysed; });
+  RunWindow rw(v);
+  SLookAhead ahead(*rw.window, Frames(v), kDB, kCP, 2, [&](int, bool) { ++analysed; });
   for (int f = 0; f < Frames(v); ++f) {
-    EXPECT_EQ(SLookAhead::RepeatsPrevious(v, f), f >= 4) << f;
+    EXPECT_EQ(SLookAhead::RepeatsPrevious(*rw.window, f), f >= 4) << f;
     ahead.Take(f, fft);
     ref.Analyze(v, f * 1024, 11, kDB, kCP);
     ExpectSameFrame(fft, ref, f);
@@ -166,7 +180,8 @@ TEST(SLookAhead, WorkersStayWithinTheRingAndStopWhenTheLoopEndsEarly) {
     SCOPED_TRACE(std::to_string(taken) + " frames taken");
     std::atomic<int> analysed{0};
     {
-      SLookAhead ahead(v, Frames(v), kDB, kCP, 2, [&](int, bool) { ++analysed; });
+      RunWindow rw(v);
+      SLookAhead ahead(*rw.window, Frames(v), kDB, kCP, 2, [&](int, bool) { ++analysed; });
       for (int f = 0; f < taken; ++f) ahead.Take(f, fft);
       // Time for the workers to fill the ring and wait for room; then the
       // destructor must wake and join them.

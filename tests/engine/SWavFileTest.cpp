@@ -9,10 +9,12 @@
 
 namespace {
 
-std::vector<std::int32_t> Channel(const SWavFile& w) {
-  const SSampleView v = w.GetSamples();
-  std::vector<std::int32_t> out;
-  for (std::int32_t i = 0; i < v.count; ++i) out.push_back(v[i]);
+// The first channel as a run reads it: the stored samples, then the padding.
+std::vector<std::int32_t> Channel(SWavFile& w) {
+  std::vector<std::int16_t> stored;
+  EXPECT_TRUE(w.ReadAll(stored));
+  std::vector<std::int32_t> out(stored.begin(), stored.end());
+  out.resize(static_cast<std::size_t>(w.GetSampleCount()), w.GetPadValue());
   return out;
 }
 
@@ -172,9 +174,10 @@ TEST(SWavFile, ShortDataIsPaddedWithTheLastValueWithoutAllocatingIt) {
              WavBytes::Header(1, 16).Tag("data").U32(0x7FFFFFFEu).Samples({9, 8}).Done());
   ASSERT_EQ(w.Open(dir / "big.wav"), 1);
   EXPECT_EQ(w.GetSampleCount(), 0x3FFFFFFF);
-  const SSampleView v = w.GetSamples();
-  EXPECT_EQ(v.stored, 2);
-  EXPECT_EQ(v[0x3FFFFFFE], 8);
+  std::vector<std::int16_t> stored;
+  ASSERT_TRUE(w.ReadAll(stored));
+  EXPECT_EQ(stored, (std::vector<std::int16_t>{9, 8}));
+  EXPECT_EQ(w.GetPadValue(), 8);
 }
 
 TEST(SWavFile, InformationTextBeforeAnyFile) {
