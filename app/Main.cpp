@@ -462,6 +462,13 @@ void TMForm::MIConvertClick() {
     ShowBox(text::kNoMemoryText, text::kErrorCaption, QMessageBox::Critical);
     return;
   }
+  if (run.status == SConversion::Status::ReadFailed) {
+    // The recording could no longer be read: as a failed Open says.
+    Ui().SetCursor(this, Qt::ArrowCursor);
+    PB->hide();
+    ShowBox(text::kOpenErrorText, text::kErrorCaption, QMessageBox::Critical);
+    return;
+  }
   if (run.status == SConversion::Status::WriteFailed) ShowWriteError();
 
   MIPMidi->setEnabled(true);

@@ -67,7 +67,9 @@ ConvertResult ConvertFile(const std::string& wavName, const ConvertOptions& o,
   ConvertResult res;
   CliSeam seam(o.cpPercent, o.dbPercent, o.border, res.err);
   auto engine = std::make_unique<SEngine>(seam);
-  const SRecording rec = OpenRecording(engine->wavFile, wavName, o.literal);
+  // A conversion streams an import into the run; --info decodes it whole, so that
+  // damage anywhere in the file is reported.
+  const SRecording rec = OpenRecording(engine->wavFile, wavName, o.literal, !o.infoOnly);
   if (o.infoOnly) {
     const auto why = rec.readerFailure;
     const bool headerRead =
@@ -122,6 +124,10 @@ ConvertResult ConvertFile(const std::string& wavName, const ConvertOptions& o,
   const SConversion run = engine->Convert(request);
   if (run.status == SConversion::Status::NoMemory) {
     res.err.push_back(wavName + ": not enough memory for the note grids");
+    return res;
+  }
+  if (run.status == SConversion::Status::ReadFailed) {
+    res.err.push_back(wavName + ": " + engine->ReadError());
     return res;
   }
   if (run.status == SConversion::Status::WriteFailed) {

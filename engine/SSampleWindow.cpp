@@ -17,7 +17,9 @@ std::int32_t SMemorySamples::Read(std::int16_t* out, std::int32_t n) {
 }
 
 SSampleWindow::SSampleWindow(SSampleSource& source, std::int64_t count, std::int32_t pad)
-    : source(source), count(std::max<std::int64_t>(count, 0)), pad(static_cast<std::int16_t>(pad)) {}
+    : source(source),
+      count(std::max<std::int64_t>(count, 0)),
+      pad(static_cast<std::int16_t>(pad)) {}
 
 std::int64_t SSampleWindow::FillTarget(int frame, int ahead) {
   return static_cast<std::int64_t>(frame + std::max(ahead, 1) - 1) * kHop + kFrameLength;
@@ -29,7 +31,8 @@ void SSampleWindow::Put(std::int64_t at, const std::int16_t* values, std::int32_
   std::memcpy(ring.data() + pos, values, static_cast<std::size_t>(n) * sizeof(std::int16_t));
   // The copy after the end: the first frame's length, again.
   if (pos < static_cast<std::size_t>(kFrameLength)) {
-    const std::size_t mirrored = std::min<std::size_t>(static_cast<std::size_t>(n), kFrameLength - pos);
+    const std::size_t mirrored =
+        std::min<std::size_t>(static_cast<std::size_t>(n), kFrameLength - pos);
     std::memcpy(ring.data() + kSpan + pos, values, mirrored * sizeof(std::int16_t));
   }
 }
@@ -41,8 +44,8 @@ bool SSampleWindow::Fill(std::int64_t end, std::int64_t keep) {
   std::int64_t at = held.load(std::memory_order_relaxed);
   while (at < end && !failed) {
     // At most one chunk, and never across the ring's end.
-    const auto room = static_cast<std::int32_t>(
-        std::min<std::int64_t>({kChunk, count - at, kSpan - at % kSpan}));
+    const auto room =
+        static_cast<std::int32_t>(std::min<std::int64_t>({kChunk, count - at, kSpan - at % kSpan}));
     std::int32_t got = 0;
     if (stored.load(std::memory_order_relaxed) < 0) {
       got = source.Read(block.data(), room);

@@ -21,7 +21,7 @@ class SSampleSource;
 // keeps in use (see Fill's keep).
 class SSampleWindow {
  public:
-  static constexpr std::int64_t kSpan = 1 << 17;  // samples the ring holds
+  static constexpr std::int64_t kSpan = 1 << 17;   // samples the ring holds
   static constexpr std::int32_t kChunk = 1 << 14;  // samples read from the source at a time
 
   // source: read from where it stands (the caller rewinds it), borrowed for the run.

@@ -149,6 +149,9 @@ SAudioImport::SAudioImport() = default;
 SAudioImport::~SAudioImport() = default;
 
 void SAudioImport::Close() {
+  if (decoder) decoder->Finish();  // its worker reads through the handle
+  decoder.reset();
+  resampler.reset();
   sndfile.reset();
   file.Reset();
 }
@@ -267,65 +270,71 @@ std::int32_t SAudioImport::Import(const std::string& fileName,
   return opened == kImported ? Read(onSamples) : opened;
 }
 
-std::int32_t SAudioImport::Decode(const std::function<void(std::size_t)>& onSamples) {
+std::int64_t SAudioImport::ExpectedSamples() const {
+  const std::int64_t claimed = format.frames;
+  if (claimed <= 0 || claimed > fileSize * kMaxFramesPerByte) return -1;
+  return SResampler::OutputLength(claimed, format.sampleRate);
+}
+
+std::int32_t SAudioImport::StartDecoding() {
   const int channels = format.channels;
   const int rate = format.sampleRate;
-  const bool resample = rate != zuroka::kImportRate;
-  const std::int64_t claimed = format.frames;
-
-  // One reservation for the whole output when the header's count is believable; a
-  // reallocation while growing would briefly hold the samples twice.
-  if (claimed > 0 && claimed <= fileSize * kMaxFramesPerByte) {
-    const std::int64_t expected = SResampler::OutputLength(claimed, rate);
-    const std::int64_t reserve =
-        std::min(zuroka::kMaxImportSamples,
-                 expected + expected / kReserveSlackDivisor + kReserveSlackSamples);
-    samples.reserve(static_cast<std::size_t>(reserve));
-  }
-
-  SResampler resampler;
-  if (resample && resampler.Init(rate) != SResampler::kOk) {
-    return Fail(Failure::Resampler, kDecodeError, resampler.GetError());
+  decoded = 0;
+  decodeEnded = false;
+  resampler = std::make_unique<SResampler>();
+  if (rate != zuroka::kImportRate && resampler->Init(rate) != SResampler::kOk) {
+    return Fail(Failure::Resampler, kDecodeError, resampler->GetError());
   }
   const int sub = format.sndfileFormat & SF_FORMAT_SUBMASK;
   const bool asFloat = format.isFloat || sub == SF_FORMAT_VORBIS || sub == SF_FORMAT_OPUS ||
                        sub == SF_FORMAT_MPEG_LAYER_I || sub == SF_FORMAT_MPEG_LAYER_II ||
                        sub == SF_FORMAT_MPEG_LAYER_III;
   const auto perBlock = static_cast<std::size_t>(std::max<sf_count_t>(1, kBlockSamples / channels));
-  SDecodeAhead decoder(sndfile.get(), channels, !asFloat, perBlock);
+  decoder = std::make_unique<SDecodeAhead>(sndfile.get(), channels, !asFloat, perBlock);
+  return kImported;
+}
 
-  std::int64_t decoded = 0;
-  for (;;) {
-    std::size_t n = 0;
-    const float* first = decoder.Next(n);
-    if (n == 0) break;
+std::int32_t SAudioImport::FailDecoding(Failure why, std::int32_t result, std::string detail) {
+  if (decoder) decoder->Finish();  // the handle is this thread's again before it closes
+  decoder.reset();
+  return Fail(why, result, std::move(detail));
+}
+
+std::int32_t SAudioImport::DecodeBlock(std::vector<std::int16_t>& out) {
+  const int rate = format.sampleRate;
+  const bool resample = rate != zuroka::kImportRate;
+  std::size_t n = 0;
+  const float* first = decoder->Next(n);
+  if (n > 0) {
     decoded += static_cast<std::int64_t>(n);
     if (SResampler::OutputLength(decoded, rate) > zuroka::kMaxImportSamples) {
-      decoder.Finish();
-      return Fail(Failure::TooLong, kTooLong);
+      return FailDecoding(Failure::TooLong, kTooLong);
     }
     if (resample) {
-      if (resampler.Process(first, n, samples) != SResampler::kOk) {
-        decoder.Finish();
-        return Fail(Failure::Resampler, kDecodeError, resampler.GetError());
+      if (resampler->Process(first, n, out) != SResampler::kOk) {
+        return FailDecoding(Failure::Resampler, kDecodeError, resampler->GetError());
       }
     } else {
-      const std::size_t base = samples.size();
-      samples.resize(base + n);
-      std::int16_t* dst = samples.data() + base;
+      const std::size_t base = out.size();
+      out.resize(base + n);
+      std::int16_t* dst = out.data() + base;
       for (std::size_t i = 0; i < n; ++i) {
         dst[i] = zuroka::ToSample16(static_cast<double>(first[i]) * zuroka::kFullScale);
       }
     }
-    if (onSamples) onSamples(samples.size());
+    return kImported;
   }
-  decoder.Finish();
+  // The decoder returns no more frames: at the end, or where the audio stops decoding.
+  decoder->Finish();
+  decoder.reset();
+  decodeEnded = true;
   if (sf_error(sndfile.get()) != SF_ERR_NO_ERROR) {
     return Fail(Failure::DecodeError, kDecodeError,
                 "after " + std::to_string(decoded) +
                     " frames: " + LibraryWords(sf_strerror(sndfile.get())));
   }
   // A FLAC stream states its exact length; ending short of it means the file was cut.
+  const std::int64_t claimed = format.frames;
   if ((format.sndfileFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC && claimed > 0 &&
       decoded < claimed) {
     return Fail(Failure::DecodeError, kDecodeError,
@@ -333,14 +342,98 @@ std::int32_t SAudioImport::Decode(const std::function<void(std::size_t)>& onSamp
                     std::to_string(claimed) + " frames");
   }
   if (decoded == 0) return Fail(Failure::NoAudio, kNoAudio);
-  if (resample) {
-    if (resampler.Finish(samples) != SResampler::kOk) {
-      return Fail(Failure::Resampler, kDecodeError, resampler.GetError());
+  if (resample && resampler->Finish(out) != SResampler::kOk) {
+    return Fail(Failure::Resampler, kDecodeError, resampler->GetError());
+  }
+  return kImported;
+}
+
+std::int32_t SAudioImport::Decode(const std::function<void(std::size_t)>& onSamples) {
+  // One reservation for the whole output when the header's count is believable; a
+  // reallocation while growing would briefly hold the samples twice.
+  if (const std::int64_t expected = ExpectedSamples(); expected >= 0) {
+    const std::int64_t reserve =
+        std::min(zuroka::kMaxImportSamples,
+                 expected + expected / kReserveSlackDivisor + kReserveSlackSamples);
+    samples.reserve(static_cast<std::size_t>(reserve));
+  }
+  if (const std::int32_t r = StartDecoding(); r != kImported) return r;
+  try {
+    while (!decodeEnded) {
+      const std::size_t before = samples.size();
+      if (const std::int32_t r = DecodeBlock(samples); r != kImported) return r;
+      if (onSamples && samples.size() > before) onSamples(samples.size());
     }
-    if (onSamples) onSamples(samples.size());
+  } catch (...) {
+    if (decoder) decoder->Finish();
+    decoder.reset();
+    throw;
   }
   format.frames = decoded;
   return kImported;
+}
+
+SImportStream::SImportStream(std::unique_ptr<SAudioImport> importer)
+    : importer(std::move(importer)) {}
+
+SImportStream::~SImportStream() = default;
+
+bool SImportStream::Rewind() {
+  pending.clear();
+  next = 0;
+  ended = false;
+  if (failed) return false;
+  try {
+    failed = importer->Restart(started) != SAudioImport::kImported;
+  } catch (const std::bad_alloc&) {
+    failed = true;
+    importer->Fail(SAudioImport::Failure::NoMemory, SAudioImport::kNoMemory);
+  }
+  started = true;
+  return !failed;
+}
+
+std::int32_t SImportStream::Read(std::int16_t* out, std::int32_t n) {
+  if (failed) return -1;
+  try {
+    while (next == pending.size() && !ended) {
+      pending.clear();
+      next = 0;
+      if (importer->DecodeBlock(pending) != SAudioImport::kImported) {
+        failed = true;
+        return -1;
+      }
+      ended = importer->decodeEnded;
+    }
+  } catch (const std::bad_alloc&) {
+    importer->FailDecoding(SAudioImport::Failure::NoMemory, SAudioImport::kNoMemory);
+    failed = true;
+    return -1;
+  }
+  const std::size_t k = std::min(pending.size() - next, static_cast<std::size_t>(n));
+  std::copy_n(pending.data() + next, k, out);
+  next += k;
+  return static_cast<std::int32_t>(k);
+}
+
+std::string SImportStream::GetError() const { return failed ? importer->GetFailureText() : ""; }
+
+std::int32_t SAudioImport::Restart(bool again) {
+  if (!sndfile) return kRefused;
+  if (again) {
+    if (decoder) decoder->Finish();
+    decoder.reset();
+    if (sf_seek(sndfile.get(), 0, SEEK_SET) != 0) {
+      return Fail(Failure::DecodeError, kDecodeError,
+                  "cannot go back to the start: " + LibraryWords(sf_strerror(sndfile.get())));
+    }
+  }
+  return StartDecoding();
+}
+
+std::unique_ptr<SImportStream> SAudioImport::Stream(std::unique_ptr<SAudioImport> opened) {
+  if (!opened || !opened->sndfile || opened->ExpectedSamples() < 0) return nullptr;
+  return std::make_unique<SImportStream>(std::move(opened));
 }
 
 std::string SAudioImport::GetFailureText() const {

@@ -10,9 +10,13 @@
 
 #include "ImportConstants.h"
 #include "SFileHandle.h"
+#include "SSampleSource.h"
 #include "SSourceFormat.h"
 
 struct sf_private_tag;
+class SDecodeAhead;
+class SImportStream;
+class SResampler;
 
 // Reads any file libsndfile decodes (WAV of every sample width and float, WAV
 // extensible, AIFF, FLAC, Ogg Vorbis, Opus, MP3, and the rarer containers it knows)
@@ -89,6 +93,15 @@ class SAudioImport {
   // Open and then Read.
   std::int32_t Import(const std::string& fileName,
                       const std::function<void(std::size_t)>& onSamples = {});
+  // Hands an opened importer to a stream that decodes as a run reads it, so that only
+  // a few blocks are held at a time; a failure part-way shows as the stream's error,
+  // worded as GetFailureText words it. Null (the importer is dropped) when nothing is
+  // open or the header gives no length the file's size makes plausible: the run needs
+  // its count first. The count is then ExpectedSamples.
+  static std::unique_ptr<SImportStream> Stream(std::unique_ptr<SAudioImport> opened);
+  // Samples at 44100 Hz that the opened file's header promises; -1 when it gives no
+  // length or one that its size cannot hold.
+  std::int64_t ExpectedSamples() const;
 
   const SSourceFormat& GetSourceFormat() const { return format; }
   // The first channel at 44100 Hz, valid until the next Open or TakeSamples.
@@ -110,8 +123,15 @@ class SAudioImport {
   struct SndfileCloser {
     void operator()(sf_private_tag* f) const;
   };
+  friend class SImportStream;
   void Close();
   std::int32_t Fail(Failure why, std::int32_t result, std::string detail = {});
+  std::int32_t FailDecoding(Failure why, std::int32_t result, std::string detail = {});
+  // The steps of a decode: start (again: from the first frame), then one block at a
+  // time appended to out until decodeEnded; the end's checks run in the last step.
+  std::int32_t Restart(bool again);
+  std::int32_t StartDecoding();
+  std::int32_t DecodeBlock(std::vector<std::int16_t>& out);
   std::int32_t Decode(const std::function<void(std::size_t)>& onSamples);
 
   SFileHandle file;                                        // holds the lock
@@ -119,6 +139,34 @@ class SAudioImport {
   std::int64_t fileSize = 0;                               // bytes
   SSourceFormat format;
   std::vector<std::int16_t> samples;
+  std::unique_ptr<SResampler> resampler;  // while decoding
+  std::unique_ptr<SDecodeAhead> decoder;  // while decoding; holds the handle
+  std::int64_t decoded = 0;               // source frames decoded
+  bool decodeEnded = false;
   Failure failure = Failure::None;
   std::string failureDetail;  // the decoder's or the system's own words, or empty
+};
+
+// An import decoded as a run reads it (SAudioImport::Stream): the first channel at
+// 44100 Hz, 16-bit, a block at a time. Decoding runs ahead on its own thread and
+// resampling on the reading thread, so both overlap the run's analysis.
+class SImportStream final : public SSampleSource {
+ public:
+  explicit SImportStream(std::unique_ptr<SAudioImport> importer);
+  ~SImportStream() override;
+  SImportStream(const SImportStream&) = delete;
+  SImportStream& operator=(const SImportStream&) = delete;
+
+  bool Rewind() override;
+  std::int32_t Read(std::int16_t* out, std::int32_t n) override;
+  std::string GetError() const override;
+  const SAudioImport& Importer() const { return *importer; }
+
+ private:
+  std::unique_ptr<SAudioImport> importer;
+  std::vector<std::int16_t> pending;  // one block's samples, handed out from next
+  std::size_t next = 0;
+  bool started = false;  // decoded from the start once already
+  bool ended = false;
+  bool failed = false;
 };

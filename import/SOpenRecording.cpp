@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <memory>
 #include <new>
 #include <utility>
 #include <vector>
@@ -94,7 +95,7 @@ std::string SRecording::Analysed(const SWavFile& wav) {
   return "first channel, 44100 Hz, 16-bit, " + std::to_string(wav.GetSampleCount()) + " samples";
 }
 
-SRecording OpenRecording(SWavFile& wav, const std::string& fileName, bool literal) {
+SRecording OpenRecording(SWavFile& wav, const std::string& fileName, bool literal, bool streamed) {
   SRecording r;
   const std::int32_t opened = wav.Open(fileName);
   r.readerFailure = wav.GetFailure();
@@ -140,21 +141,35 @@ SRecording OpenRecording(SWavFile& wav, const std::string& fileName, bool litera
   }
 
   const std::string readerText = ReaderFailureText(wav);
-  SAudioImport importer;
-  const std::int32_t imported = importer.Import(fileName);
-  r.importFailure = importer.GetFailure();
-  r.format = importer.GetSourceFormat();
+  auto importer = std::make_unique<SAudioImport>();
+  std::int32_t imported = importer->Open(fileName);
+  if (imported == SAudioImport::kImported && streamed) {
+    const std::int64_t expected = importer->ExpectedSamples();
+    SSourceFormat format = importer->GetSourceFormat();
+    if (auto stream = SAudioImport::Stream(std::move(importer))) {
+      r.format = std::move(format);
+      wav.Adopt(std::move(stream), static_cast<std::int32_t>(expected));
+      r.road = SRecording::Road::Imported;
+      return r;
+    }
+    // No length to run by: decoded whole, as below.
+    importer = std::make_unique<SAudioImport>();
+    imported = importer->Open(fileName);
+  }
+  if (imported == SAudioImport::kImported) imported = importer->Read();
+  r.importFailure = importer->GetFailure();
+  r.format = importer->GetSourceFormat();
   if (imported != SAudioImport::kImported) {
     // A container the importer knows says what is wrong with it; a file that neither
     // recognises keeps the reader's words.
     // A file cut inside the reader's header keeps the reader's words too.
     const bool readersWords = r.importFailure == SAudioImport::Failure::Unsupported ||
                               r.readerFailure == SWavFile::Failure::TooShort;
-    r.failure = readersWords ? WithFormats(readerText) : importer.GetFailureText();
+    r.failure = readersWords ? WithFormats(readerText) : importer->GetFailureText();
     return r;
   }
   // The reader holds no file: its header fields now describe the samples analysed.
-  wav.Adopt(importer.TakeSamples());
+  wav.Adopt(importer->TakeSamples());
   r.road = SRecording::Road::Imported;
   return r;
 }

@@ -38,8 +38,13 @@ struct SRecording {
 
 // Opens fileName into wav by its road. literal: the engine's reader alone, every WAV
 // read as 44100 samples per second and nothing imported (comparisons with files
-// written before). On failure wav holds no samples.
-SRecording OpenRecording(SWavFile& wav, const std::string& fileName, bool literal = false);
+// written before). streamed: an imported file whose header gives its length is
+// decoded as the run reads it, so that decoding overlaps the analysis and no copy of
+// the recording is held; audio that stops decoding part-way then fails the run
+// (SConversion::Status::ReadFailed) rather than this call. Otherwise it is decoded
+// whole here. On failure wav holds no samples.
+SRecording OpenRecording(SWavFile& wav, const std::string& fileName, bool literal = false,
+                         bool streamed = false);
 
 // The reader's failure in English, e.g. "no such file", "empty file".
 std::string ReaderFailureText(const SWavFile& wav);
