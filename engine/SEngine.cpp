@@ -133,6 +133,12 @@ bool SEngine::AnalyzeFrames(const std::function<void(int)>& onFrame, int threads
     ScanCandidates(frame);
     if (onFrame) onFrame(frame);
   }
+  // The frames end before the samples do; damage in the rest still fails the run.
+  ahead.reset();
+  if (!window->Drain()) {
+    readError = window->GetError();
+    return false;
+  }
   return true;
 }
 

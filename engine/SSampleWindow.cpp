@@ -67,3 +67,17 @@ bool SSampleWindow::Fill(std::int64_t end, std::int64_t keep) {
   }
   return !failed;
 }
+
+bool SSampleWindow::Drain() {
+  while (!failed && stored.load(std::memory_order_relaxed) < 0) {
+    const std::int32_t got = source.Read(block.data(), kChunk);
+    if (got < 0) {
+      failed = true;
+      error = source.GetError();
+      if (error.empty()) error = "the samples cannot be read";
+    } else if (got == 0) {
+      stored.store(held.load(std::memory_order_relaxed), std::memory_order_release);
+    }
+  }
+  return !failed;
+}

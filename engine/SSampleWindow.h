@@ -35,6 +35,9 @@ class SSampleWindow {
   // end must not exceed keep + kSpan - kChunk. False when the source failed, and from
   // then on (GetError says why).
   bool Fill(std::int64_t end, std::int64_t keep);
+  // Reads whatever the source still gives, past the count too, without keeping it, so
+  // that a source whose very end is damaged says so. False when the source failed.
+  bool Drain();
   // Samples [0, Held()) have been written (acquire: they may be read once seen).
   std::int64_t Held() const { return held.load(std::memory_order_acquire); }
   // How many samples the source gave, once it has ended (before: -1). Published before

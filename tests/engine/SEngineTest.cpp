@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "ExampleMelody.h"
@@ -11,6 +14,11 @@
 namespace {
 
 using zuroka::MelodyNote;
+
+std::string ReadBytesOf(const std::string& path) {
+  const auto b = ReadBytes(path);
+  return {b.begin(), b.end()};
+}
 
 struct Fixture {
   SFixedSeam seam;
@@ -294,3 +302,71 @@ TEST(ReplaceExt, PathsWithSlashes) {
 }
 
 }  // namespace
+
+// A source that gives the samples it holds and then fails.
+class FailingSource final : public SSampleSource {
+ public:
+  FailingSource(std::vector<std::int16_t> s, std::size_t failAt)
+      : s(std::move(s)), failAt(failAt) {}
+  bool Rewind() override {
+    next = 0;
+    return true;
+  }
+  std::int32_t Read(std::int16_t* out, std::int32_t n) override {
+    if (next >= failAt) return -1;
+    const std::size_t k = std::min({failAt - next, s.size() - next, static_cast<std::size_t>(n)});
+    std::copy_n(s.data() + next, k, out);
+    next += k;
+    return static_cast<std::int32_t>(k);
+  }
+  std::string GetError() const override { return "the disk went away"; }
+
+ private:
+  std::vector<std::int16_t> s;
+  std::size_t failAt, next = 0;
+};
+
+TEST(SEngine, ARunReadsTheFileItOpenedAgainEvenOnceItIsDeleted) {
+  Fixture f;
+  const auto tune = zuroka::SynthesizeMelody(zuroka::ExampleTune(12));
+  const std::string first = ReadBytesOf(f.Convert(tune));
+  std::filesystem::remove(f.dir / "t.wav");
+  for (int threads : {1, 2}) {
+    SConvertRequest request;
+    request.midiFileName = f.dir / "again.mid";
+    request.threads = threads;
+    ASSERT_EQ(f.engine.Convert(request).status, SConversion::Status::Written) << threads;
+    EXPECT_EQ(ReadBytesOf(request.midiFileName), first) << threads;
+  }
+}
+
+TEST(SEngine, SamplesThatStopPartWayFailTheRunAndWriteNothing) {
+  // Failing in the first chunk, far into the recording, and just before its end.
+  const auto tune = zuroka::SynthesizeMelody(zuroka::ExampleTune(12));
+  for (std::size_t failAt : {std::size_t{100}, tune.size() / 2, tune.size() - 3000}) {
+    for (int threads : {1, 2}) {
+      SCOPED_TRACE(std::to_string(failAt) + " samples, " + std::to_string(threads) + " threads");
+      Fixture f;
+      f.engine.wavFile.Adopt(std::make_unique<FailingSource>(tune, failAt),
+                             static_cast<std::int32_t>(tune.size()));
+      int frames = 0;
+      bool afterFrames = false;
+      SConvertRequest request;
+      request.midiFileName = f.dir / "out.mid";
+      request.threads = threads;
+      request.hooks.onFrame = [&](int) { ++frames; };
+      request.hooks.afterFrames = [&] { afterFrames = true; };
+      const SConversion run = f.engine.Convert(request);
+      EXPECT_EQ(run.status, SConversion::Status::ReadFailed);
+      EXPECT_FALSE(run.Succeeded());
+      EXPECT_EQ(f.engine.ReadError(), "the disk went away");
+      EXPECT_FALSE(std::filesystem::exists(request.midiFileName));
+      EXPECT_FALSE(afterFrames);
+      EXPECT_LT(frames, f.engine.AnalyzedFrames());
+      EXPECT_EQ(f.engine.tracks.Count(), 0);
+      // The same engine converts the next recording as if nothing had happened.
+      f.Convert(tune, "next.wav");
+      EXPECT_TRUE(f.engine.ReadError().empty());
+    }
+  }
+}
