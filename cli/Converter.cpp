@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "SEngine.h"
@@ -60,6 +62,29 @@ int ThreadsPerFile(int cores, int jobs, std::size_t files) {
       std::clamp<std::size_t>(files, 1, static_cast<std::size_t>(std::max(jobs, 1)));
   const std::size_t share = static_cast<std::size_t>(std::max(cores, 1)) / side;
   return static_cast<int>(std::clamp<std::size_t>(share, 1, kMaxFileThreads));
+}
+
+std::vector<std::string> OutputClashes(const std::vector<std::string>& inputs) {
+  namespace fs = std::filesystem;
+  const auto same = [](const std::string& p) {
+    std::error_code ec;
+    const fs::path full = fs::weakly_canonical(fs::absolute(p, ec), ec);
+    return ec ? fs::path(p).lexically_normal().string() : full.string();
+  };
+  std::map<std::string, std::pair<std::string, std::string>> first;  // output: input, its path
+  std::vector<std::string> clashes(inputs.size());
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    const std::string out = same(ReplaceExt(inputs[i], "mid"));
+    const std::string in = same(inputs[i]);
+    const auto [at, added] = first.emplace(out, std::pair{inputs[i], in});
+    if (!added && at->second.second != in) clashes[i] = at->second.first;
+  }
+  return clashes;
+}
+
+std::string ClashText(const std::string& input, const std::string& earlier) {
+  return input + ": not converted: its MIDI file " + ReplaceExt(input, "mid") +
+         " would replace that of " + earlier + " (convert it on its own with -o)";
 }
 
 ConvertResult ConvertFile(const std::string& wavName, const ConvertOptions& o,

@@ -42,6 +42,13 @@ struct ConvertResult {
   std::vector<std::string> err;  // lines for stderr, without the program name
 };
 
+// For each input of a batch that writes its MIDI file beside it: the earlier input whose
+// MIDI file is the same file (song.wav and song.flac both give song.mid), or empty. The
+// same input named twice is no clash: both runs write the same bytes.
+std::vector<std::string> OutputClashes(const std::vector<std::string>& inputs);
+// The message for an input that OutputClashes refuses.
+std::string ClashText(const std::string& input, const std::string& earlier);
+
 // Converts one file. onFrame(done, total) reports progress (may be empty).
 ConvertResult ConvertFile(const std::string& wav, const ConvertOptions& options,
                           const std::function<void(int, int)>& onFrame);

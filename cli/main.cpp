@@ -211,9 +211,19 @@ bool ConvertAll(const CommandLine& cl) {
   std::condition_variable changed;
   std::atomic<std::size_t> next{0};
 
+  // Two recordings of one name (song.wav, song.flac) would write one MIDI file: the
+  // later one is refused rather than silently replacing the earlier one's result.
+  const std::vector<std::string> clashes =
+      o.output.empty() && !o.infoOnly ? zuroka::OutputClashes(inputs) : std::vector<std::string>(n);
+
   auto worker = [&] {
     for (std::size_t i; (i = next++) < n;) {
-      auto r = zuroka::ConvertFile(inputs[i], o, [&](int d, int t) { progress.Update(i, d, t); });
+      zuroka::ConvertResult r;
+      if (!clashes[i].empty()) {
+        r.err.push_back(zuroka::ClashText(inputs[i], clashes[i]));
+      } else {
+        r = zuroka::ConvertFile(inputs[i], o, [&](int d, int t) { progress.Update(i, d, t); });
+      }
       progress.Finish(i);
       std::lock_guard lock(mutex);
       results[i] = std::move(r);

@@ -623,3 +623,29 @@ TEST(Converter, InfoShowsTheSourceAndWhatIsAnalysedAndAs44100ReadsLiterally) {
 }
 
 }  // namespace
+
+TEST(Converter, RecordingsOfOneNameDoNotReplaceEachOthersMidiFile) {
+  TempDir dir;
+  const std::string wav = Melody(dir, "song.wav", 1);
+  fs::copy_file(wav, dir / "song.wave");
+  fs::create_directory(dir / "sub");
+  const std::string other = Melody(dir, "sub/song.wav", 1);
+  for (const char* jobs : {"1", "2"}) {
+    SCOPED_TRACE(jobs);
+    fs::remove(dir / "song.mid");
+    // The same file twice, and by another spelling of its path, is converted; the
+    // second recording named song is refused; one in another folder is its own.
+    const RunResult r =
+        Convert({"-j", jobs, wav, dir / "song.wave", wav, dir / "sub/../song.wav", other}, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("song.wave: not converted: its MIDI file " + (dir / "song.mid") +
+                         " would replace that of " + wav + " (convert it on its own with -o)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_TRUE(fs::exists(dir / "song.mid"));
+    EXPECT_TRUE(fs::exists(dir / "sub/song.mid"));
+  }
+  // Alone, with -o, it converts.
+  EXPECT_EQ(Convert({dir / "song.wave", "-o", dir / "wave.mid"}, dir).status, 0);
+}
