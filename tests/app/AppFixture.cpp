@@ -73,7 +73,7 @@ QString AppTest::WriteWav(const QString& name, const std::vector<zuroka::MelodyN
 }
 
 QString AppTest::WriteSamples(const QString& name, const std::vector<std::int16_t>& samples) {
-  const QString path = dir.absoluteFilePath(name);
+  QString path = dir.absoluteFilePath(name);
   EXPECT_TRUE(zuroka::WriteWav(QFile::encodeName(path).toStdString(), samples));
   return path;
 }

@@ -18,6 +18,7 @@
 
 #include "AppFixture.h"
 #include "Main.h"
+#include "SErrorText.h"
 #include "SMediaPlayer.h"
 #include "UpDownEdit.h"
 
@@ -41,7 +42,7 @@ class Faults : public AppTest {
   void ExpectWriteError(const Box& box, int cause) const {
     EXPECT_EQ(box.caption, Qs("エラー"));
     EXPECT_EQ(box.text, Qs("MIDIファイルを書き込むことができませんでした．\n") + mid +
-                            QStringLiteral("\n") + QString::fromLocal8Bit(std::strerror(cause)));
+                            QStringLiteral("\n") + QString::fromStdString(SErrorText(cause)));
   }
   // Convert, then Remake, each failing to write: the old file stays and nothing plays.
   void ExpectConvertAndRemakeFail(int cause) {

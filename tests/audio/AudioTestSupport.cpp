@@ -64,7 +64,7 @@ double PitchHz(const std::vector<float>& x, std::size_t from, std::size_t n, int
   constexpr double kThreshold = 0.15;
   const int minLag = rate / 2000;
   const int maxLag = rate / 50;
-  if (from + n > x.size() || n <= static_cast<std::size_t>(2 * maxLag)) return 0;
+  if (from + n > x.size() || n <= 2 * static_cast<std::size_t>(maxLag)) return 0;
   const std::size_t window = n - static_cast<std::size_t>(maxLag);
   std::vector<double> d(static_cast<std::size_t>(maxLag) + 2, 0.0);
   for (int lag = 1; lag <= maxLag + 1; ++lag) {
@@ -160,6 +160,7 @@ bool WriteGridMidi(const std::string& path, const std::vector<GridNote>& notes) 
 bool ConvertMelody(const std::string& wavPath, const std::vector<std::pair<int, double>>& melody,
                    ConvertedMelody& out, bool exactTiming) {
   std::vector<zuroka::MelodyNote> notes;
+  notes.reserve(melody.size());
   for (const auto& [note, seconds] : melody) notes.push_back({note, seconds});
   if (!zuroka::WriteWav(wavPath, zuroka::SynthesizeMelody(notes))) return false;
 

@@ -24,11 +24,11 @@ constexpr auto kPoll = std::chrono::milliseconds(20);
 
 // The full path of a program on PATH, or empty.
 std::string FindProgram(const std::string& program) {
-  const char* path = std::getenv("PATH");
+  const char* path = std::getenv("PATH");  // NOLINT(concurrency-mt-unsafe): nothing sets it
   std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
   std::string d;
   while (std::getline(dirs, d, ':')) {
-    const std::string p = d + "/" + program;
+    std::string p = d + "/" + program;
     if (!d.empty() && ::access(p.c_str(), X_OK) == 0) return p;
   }
   return {};
@@ -43,10 +43,12 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
   const std::string program = FindProgram(argv[0]);
   if (program.empty()) return -1;
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   // The additions first: a name given twice is read from its first entry.
   std::vector<char*> envp;
+  envp.reserve(env.size() + 1);
   for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
   for (char** e = environ; *e != nullptr; ++e) envp.push_back(*e);
   envp.push_back(nullptr);
@@ -151,7 +153,10 @@ PulseTestServer::~PulseTestServer() {
 
 std::string PulseTestServer::GetServer() const { return "unix:" + (dir / "native").string(); }
 
-void PulseTestServer::UseInThisProcess() const { ::setenv("PULSE_SERVER", GetServer().c_str(), 1); }
+void PulseTestServer::UseInThisProcess() const {
+  // Before the program's audio threads start, which read it when they connect.
+  ::setenv("PULSE_SERVER", GetServer().c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
+}
 
 std::string PulseTestServer::Pactl(const std::vector<std::string>& args) const {
   std::vector<std::string> argv = {"pactl", "--server=" + GetServer()};

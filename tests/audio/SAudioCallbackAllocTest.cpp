@@ -13,6 +13,8 @@
 #include "SLiveNoteSink.h"
 #include "SMediaPlayer.h"
 
+// glibc's own allocator entry points, which the counting allocator below forwards to.
+// NOLINTBEGIN(bugprone-reserved-identifier)
 extern "C" {
 void* __libc_malloc(std::size_t size);
 void* __libc_calloc(std::size_t count, std::size_t size);
@@ -20,6 +22,7 @@ void* __libc_realloc(void* p, std::size_t size);
 void* __libc_memalign(std::size_t alignment, std::size_t size);
 void __libc_free(void* p);
 }
+// NOLINTEND(bugprone-reserved-identifier)
 
 namespace {
 thread_local bool counting = false;

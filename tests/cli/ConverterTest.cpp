@@ -45,7 +45,7 @@ RunResult Convert(const std::vector<std::string>& args, const TempDir& dir, bool
   for (const auto& a : args) cmd += " " + Quote(a);
   const std::string out = dir / ".stdout", err = dir / ".stderr";
   cmd += " >" + Quote(out) + " 2>" + Quote(err) + " </dev/null";
-  const int raw = std::system(cmd.c_str());
+  const int raw = std::system(cmd.c_str());  // NOLINT(concurrency-mt-unsafe): one thread
   RunResult r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, {}, {}};
   std::ifstream o(out), e(err);
   std::stringstream so, se;
@@ -59,7 +59,7 @@ RunResult Convert(const std::vector<std::string>& args, const TempDir& dir, bool
 }
 
 std::string Melody(const TempDir& dir, const std::string& name, double seconds = 3) {
-  const std::string path = dir / name;
+  std::string path = dir / name;
   zuroka::WriteWav(path, zuroka::SynthesizeMelody(zuroka::ExampleTune(seconds)));
   return path;
 }
@@ -303,7 +303,7 @@ std::string ReadmeCollectionCommand() {
 TEST(Converter, TheReadmeCollectionCommandUnderGnuParallel) {
   const std::string command = ReadmeCollectionCommand();
   ASSERT_NE(command.find("parallel zuroka-convert"), std::string::npos) << command;
-  ASSERT_EQ(std::system("command -v parallel >/dev/null"), 0)
+  ASSERT_EQ(std::system("command -v parallel >/dev/null"), 0)  // NOLINT(concurrency-mt-unsafe)
       << "GNU parallel is missing (scripts/build installs the package parallel)";
   TempDir dir;
   fs::create_directories(dir / "music/live");
@@ -327,7 +327,7 @@ TEST(Converter, TheReadmeCollectionCommandUnderGnuParallel) {
   const std::string run = "cd " + Quote(dir / "music") + " && HOME=" + Quote(dir.path()) +
                           " PATH=" + Quote(bin) + ":\"$PATH\" sh -c " + Quote(command) + " >" +
                           Quote(dir / "out") + " 2>" + Quote(dir / "err") + " </dev/null";
-  const int raw = std::system(run.c_str());
+  const int raw = std::system(run.c_str());  // NOLINT(concurrency-mt-unsafe): one thread
   const auto out = ReadBytes(dir / "out"), err = ReadBytes(dir / "err");
   const std::string printed(out.begin(), out.end());
   ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0)
@@ -375,10 +375,12 @@ TEST(Converter, ConvertsBesideTheWavAndReportsOneLine) {
 TEST(Converter, ParallelRunsAndThreadCountsGiveTheSameFilesInArgumentOrder) {
   TempDir dir;
   std::vector<std::string> wavs;
+  wavs.reserve(4);
   for (int k = 0; k < 4; ++k)
     wavs.push_back(Melody(dir, "t" + std::to_string(k) + ".wav", 1.5 + k));
   auto mids = [&] {
     std::vector<std::vector<std::uint8_t>> m;
+    m.reserve(wavs.size());
     for (const auto& w : wavs) m.push_back(ReadBytes(dir / (fs::path(w).stem().string() + ".mid")));
     return m;
   };

@@ -96,7 +96,8 @@ struct GestureRun {
                         s.newPitch};
         s.button == SButton::Left ? lit.AddNote() : lit.EraseNote();
       }
-      const Grids before = g;
+      // Apply changes g through the editor that holds it: the copy is the grids before.
+      const Grids before = g;  // NOLINT(performance-unnecessary-copy-initialization)
       history.Push(edit.Apply(s));
       ASSERT_EQ(Fault(g), "") << "before:\n" << before.Dump() << Describe(s);
       if (!literalApplies) continue;

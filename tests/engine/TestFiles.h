@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -33,6 +35,14 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// Whether n doubles are the same bit for bit (0.0 and -0.0 differ, a NaN equals itself).
+inline bool SameBits(const double* a, const double* b, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (std::bit_cast<std::uint64_t>(a[i]) != std::bit_cast<std::uint64_t>(b[i])) return false;
+  }
+  return true;
+}
 
 inline void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);

@@ -99,7 +99,7 @@ class RoadTest : public ::testing::Test {
   }
   // The melody sampled at rate, written by libsndfile in format.
   std::string Write(const std::string& name, int format, int rate, int channels = 1) {
-    const std::string path = dir / name;
+    std::string path = dir / name;
     EXPECT_TRUE(importtest::WriteSound(path, format, rate, channels, Samples(rate))) << name;
     return path;
   }
