@@ -113,7 +113,9 @@ TEST(ImportStream, RewindingGivesTheSameSamplesAgain) {
     for (std::int32_t n; got.size() < limit && (n = stream->Read(block, 1000)) > 0;) {
       got.insert(got.end(), block, block + n);
     }
-    if (pass != 1) EXPECT_EQ(got, whole.GetSamples()) << pass;
+    if (pass != 1) {
+      EXPECT_EQ(got, whole.GetSamples()) << pass;
+    }
   }
 }
 
