@@ -37,6 +37,12 @@ void SSampleWindow::Put(std::int64_t at, const std::int16_t* values, std::int32_
   }
 }
 
+void SSampleWindow::Failed() {
+  failed = true;
+  error = source.GetError();
+  if (error.empty()) error = "the samples cannot be read";
+}
+
 bool SSampleWindow::Fill(std::int64_t end, std::int64_t keep) {
   end = std::min(end, count);
   assert(end <= keep + kSpan - kChunk);
@@ -50,9 +56,7 @@ bool SSampleWindow::Fill(std::int64_t end, std::int64_t keep) {
     if (stored.load(std::memory_order_relaxed) < 0) {
       got = source.Read(block.data(), room);
       if (got < 0) {
-        failed = true;
-        error = source.GetError();
-        if (error.empty()) error = "the samples cannot be read";
+        Failed();
         break;
       }
       if (got == 0) stored.store(at, std::memory_order_release);
@@ -72,9 +76,7 @@ bool SSampleWindow::Drain() {
   while (!failed && stored.load(std::memory_order_relaxed) < 0) {
     const std::int32_t got = source.Read(block.data(), kChunk);
     if (got < 0) {
-      failed = true;
-      error = source.GetError();
-      if (error.empty()) error = "the samples cannot be read";
+      Failed();
     } else if (got == 0) {
       stored.store(held.load(std::memory_order_relaxed), std::memory_order_release);
     }

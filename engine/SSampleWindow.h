@@ -56,6 +56,7 @@ class SSampleWindow {
 
  private:
   void Put(std::int64_t at, const std::int16_t* values, std::int32_t n);
+  void Failed();  // the source failed: keeps its words
 
   SSampleSource& source;
   const std::int64_t count;
