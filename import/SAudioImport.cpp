@@ -290,7 +290,8 @@ std::int32_t SAudioImport::StartDecoding() {
                        sub == SF_FORMAT_MPEG_LAYER_I || sub == SF_FORMAT_MPEG_LAYER_II ||
                        sub == SF_FORMAT_MPEG_LAYER_III;
   const auto perBlock = static_cast<std::size_t>(std::max<sf_count_t>(1, kBlockSamples / channels));
-  decoder = std::make_unique<SDecodeAhead>(sndfile.get(), channels, !asFloat, perBlock);
+  decoder = std::make_unique<SDecodeAhead>(sndfile.get(), channels, !asFloat, perBlock,
+                                           rate != zuroka::kImportRate ? resampler.get() : nullptr);
   return kImported;
 }
 
@@ -302,32 +303,25 @@ std::int32_t SAudioImport::FailDecoding(Failure why, std::int32_t result, std::s
 
 std::int32_t SAudioImport::DecodeBlock(std::vector<std::int16_t>& out) {
   const int rate = format.sampleRate;
-  const bool resample = rate != zuroka::kImportRate;
-  std::size_t n = 0;
-  const float* first = decoder->Next(n);
-  if (n > 0) {
-    decoded += static_cast<std::int64_t>(n);
+  SDecodeAhead::Block block;
+  if (decoder->Next(block)) {
+    decoded += static_cast<std::int64_t>(block.frames);
     if (SResampler::OutputLength(decoded, rate) > zuroka::kMaxImportSamples) {
       return FailDecoding(Failure::TooLong, kTooLong);
     }
-    if (resample) {
-      if (resampler->Process(first, n, out) != SResampler::kOk) {
-        return FailDecoding(Failure::Resampler, kDecodeError, resampler->GetError());
-      }
-    } else {
-      const std::size_t base = out.size();
-      out.resize(base + n);
-      std::int16_t* dst = out.data() + base;
-      for (std::size_t i = 0; i < n; ++i) {
-        dst[i] = zuroka::ToSample16(static_cast<double>(first[i]) * zuroka::kFullScale);
-      }
-    }
+    out.insert(out.end(), block.samples, block.samples + block.count);
     return kImported;
   }
-  // The decoder returns no more frames: at the end, or where the audio stops decoding.
+  // The decoder hands no more: at the end, where the audio stops decoding, or where
+  // its worker failed.
   decoder->Finish();
+  const SDecodeAhead::Problem problem = decoder->GetProblem();
   decoder.reset();
   decodeEnded = true;
+  if (problem == SDecodeAhead::Problem::NoMemory) return Fail(Failure::NoMemory, kNoMemory);
+  if (problem == SDecodeAhead::Problem::Resampler) {
+    return Fail(Failure::Resampler, kDecodeError, resampler->GetError());
+  }
   if (sf_error(sndfile.get()) != SF_ERR_NO_ERROR) {
     return Fail(Failure::DecodeError, kDecodeError,
                 "after " + std::to_string(decoded) +
@@ -342,9 +336,6 @@ std::int32_t SAudioImport::DecodeBlock(std::vector<std::int16_t>& out) {
                     std::to_string(claimed) + " frames");
   }
   if (decoded == 0) return Fail(Failure::NoAudio, kNoAudio);
-  if (resample && resampler->Finish(out) != SResampler::kOk) {
-    return Fail(Failure::Resampler, kDecodeError, resampler->GetError());
-  }
   return kImported;
 }
 

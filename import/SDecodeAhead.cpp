@@ -3,7 +3,11 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <new>
 #include <system_error>
+
+#include "ImportConstants.h"
+#include "SResampler.h"
 
 namespace {
 
@@ -16,36 +20,107 @@ float Clip(float v) {
 
 }  // namespace
 
+template <class T>
+SDecodeAhead::Ring<T>::Ring(std::size_t reserve) : slots(kBlocks) {
+  for (Slot<T>& s : slots) s.values.reserve(reserve);
+}
+
+template <class T>
+SDecodeAhead::Slot<T>* SDecodeAhead::Ring<T>::Claim() {
+  std::unique_lock<std::mutex> lock(mutex);
+  changed.wait(lock, [this] { return stopping || filled - taken < kBlocks; });
+  // The slot is free: the consumer holds at most slot `taken`, and filled < taken + kBlocks.
+  return stopping ? nullptr : &slots[filled % kBlocks];
+}
+
+template <class T>
+void SDecodeAhead::Ring<T>::Publish() {
+  std::lock_guard<std::mutex> lock(mutex);
+  ++filled;
+  changed.notify_all();
+}
+
+template <class T>
+void SDecodeAhead::Ring<T>::End() {
+  std::lock_guard<std::mutex> lock(mutex);
+  ended = true;
+  changed.notify_all();
+}
+
+template <class T>
+SDecodeAhead::Slot<T>* SDecodeAhead::Ring<T>::Take() {
+  std::unique_lock<std::mutex> lock(mutex);
+  if (holding) {
+    ++taken;
+    holding = false;
+    changed.notify_all();
+  }
+  changed.wait(lock, [this] { return filled > taken || ended || stopping; });
+  if (filled == taken || stopping) return nullptr;
+  holding = true;
+  return &slots[taken % kBlocks];
+}
+
+template <class T>
+void SDecodeAhead::Ring<T>::Stop() {
+  std::lock_guard<std::mutex> lock(mutex);
+  stopping = true;
+  changed.notify_all();
+}
+
+template <class T>
+bool SDecodeAhead::Ring<T>::Stopped() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return stopping;
+}
+
 SDecodeAhead::SDecodeAhead(sf_private_tag* file, int channels, bool asInt,
-                           std::size_t framesPerBlock, bool ahead)
-    : file(file), channels(channels), asInt(asInt), framesPerBlock(framesPerBlock) {
+                           std::size_t framesPerBlock, SResampler* resampler, bool ahead)
+    : file(file),
+      resampler(resampler),
+      channels(channels),
+      asInt(asInt),
+      framesPerBlock(framesPerBlock),
+      decodedRing(resampler != nullptr && ahead ? framesPerBlock : 0),
+      // A resampled block holds at most its frames (from rates above 44100) and the
+      // resampler's lag; below 44100 the first blocks grow them once.
+      outRing(framesPerBlock + framesPerBlock / 8 + 64) {
   const std::size_t values = framesPerBlock * static_cast<std::size_t>(channels);
   if (asInt) {
     ints.resize(values);
   } else {
     floats.resize(values);
   }
-  blocks.assign(kBlocks, std::vector<float>(framesPerBlock));
-  lengths.assign(kBlocks, 0);
   inline_ = !ahead;
-  if (ahead) {
-    try {
-      worker = std::thread(&SDecodeAhead::Run, this);
-    } catch (const std::system_error&) {
-      inline_ = true;
-    }
+  if (!ahead) {
+    scratch.values.reserve(framesPerBlock);
+    inlineOut.values.reserve(framesPerBlock);
+    return;
+  }
+  try {
+    // The resampler first: until the decoder runs it has nothing to take, so when the
+    // decoder cannot start it stops having consumed nothing.
+    if (resampler != nullptr) resampling = std::thread(&SDecodeAhead::RunResample, this);
+    decoding = std::thread(&SDecodeAhead::RunDecode, this);
+  } catch (const std::system_error&) {
+    Finish();
+    inline_ = true;
+    scratch.values.reserve(framesPerBlock);
+    inlineOut.values.reserve(framesPerBlock);
   }
 }
 
 SDecodeAhead::~SDecodeAhead() { Finish(); }
 
-std::size_t SDecodeAhead::Decode(float* dst) {
+std::size_t SDecodeAhead::Decode(Slot<float>& out) {
   const auto frames = static_cast<sf_count_t>(framesPerBlock);
   const sf_count_t got =
       asInt ? sf_readf_int(file, ints.data(), frames) : sf_readf_float(file, floats.data(), frames);
-  if (got <= 0) return 0;
-  const auto n = static_cast<std::size_t>(got);
+  const auto n = got > 0 ? static_cast<std::size_t>(got) : 0;
+  out.values.resize(n);  // within the reserved framesPerBlock
+  out.frames = n;
   const auto stride = static_cast<std::size_t>(channels);
+  float* dst = out.values.data();
   if (asInt) {
     for (std::size_t i = 0; i < n; ++i) dst[i] = static_cast<float>(ints[i * stride]) * kIntScale;
   } else {
@@ -54,57 +129,95 @@ std::size_t SDecodeAhead::Decode(float* dst) {
   return n;
 }
 
-void SDecodeAhead::Run() {
-  for (;;) {
-    std::size_t slot = 0;
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      changed.wait(lock, [this] { return stopping || filled - taken < kBlocks; });
-      if (stopping) break;
-      slot = filled % kBlocks;
-    }
-    // The slot is free: the owner holds at most block `taken`, and filled < taken + kBlocks.
-    const std::size_t n = Decode(blocks[slot].data());
-    std::lock_guard<std::mutex> lock(mutex);
-    if (n == 0) break;
-    lengths[slot] = n;
-    ++filled;
-    changed.notify_all();
+bool SDecodeAhead::Convert(const Slot<float>* in, Slot<std::int16_t>& out) {
+  out.values.clear();
+  out.frames = in != nullptr ? in->frames : 0;
+  if (resampler != nullptr) {
+    const bool ok = in != nullptr ? resampler->Process(in->values.data(), in->values.size(),
+                                                       out.values) == SResampler::kOk
+                                  : resampler->Finish(out.values) == SResampler::kOk;
+    if (!ok) problem = Problem::Resampler;
+    return ok && (in != nullptr || !out.values.empty());
   }
-  std::lock_guard<std::mutex> lock(mutex);
-  ended = true;
-  changed.notify_all();
+  if (in == nullptr) return false;
+  const std::size_t n = in->values.size();
+  out.values.resize(n);
+  std::int16_t* dst = out.values.data();
+  for (std::size_t i = 0; i < n; ++i) {
+    dst[i] = zuroka::ToSample16(static_cast<double>(in->values[i]) * zuroka::kFullScale);
+  }
+  return true;
 }
 
-const float* SDecodeAhead::Next(std::size_t& n) {
-  n = 0;
+bool SDecodeAhead::Produce(Slot<std::int16_t>& out) {
+  if (decodeEnded || problem != Problem::None) return false;
+  if (Decode(scratch) == 0) {
+    decodeEnded = true;
+    return Convert(nullptr, out);
+  }
+  return Convert(&scratch, out);
+}
+
+void SDecodeAhead::RunDecode() {
+  if (resampler == nullptr) {
+    // Rounding costs little next to decoding: done here, with no second thread.
+    scratch.values.reserve(framesPerBlock);
+    try {
+      while (Slot<std::int16_t>* out = outRing.Claim()) {
+        if (!Produce(*out)) break;
+        outRing.Publish();
+      }
+    } catch (const std::bad_alloc&) {
+      problem = Problem::NoMemory;
+    }
+    outRing.End();
+    return;
+  }
+  while (Slot<float>* out = decodedRing.Claim()) {
+    if (Decode(*out) == 0) break;
+    decodedRing.Publish();
+  }
+  decodedRing.End();
+}
+
+void SDecodeAhead::RunResample() {
+  try {
+    while (Slot<std::int16_t>* out = outRing.Claim()) {
+      const Slot<float>* in = decodedRing.Take();
+      if (in == nullptr && decodedRing.Stopped()) break;
+      if (!Convert(in, *out)) break;
+      outRing.Publish();
+      if (in == nullptr) break;  // the tail was the last
+    }
+  } catch (const std::bad_alloc&) {
+    problem = Problem::NoMemory;
+  }
+  decodedRing.Stop();  // a decoder still waiting for room stops too
+  outRing.End();
+}
+
+bool SDecodeAhead::Next(Block& block) {
+  block = Block{};
+  const Slot<std::int16_t>* slot = nullptr;
   if (inline_) {
-    if (ended) return nullptr;
-    n = Decode(blocks[0].data());
-    ended = n == 0;
-    return n > 0 ? blocks[0].data() : nullptr;
+    try {
+      if (!Produce(inlineOut)) return false;
+    } catch (const std::bad_alloc&) {
+      problem = Problem::NoMemory;
+      return false;
+    }
+    slot = &inlineOut;
+  } else {
+    slot = outRing.Take();
+    if (slot == nullptr) return false;
   }
-  std::unique_lock<std::mutex> lock(mutex);
-  if (holding) {
-    ++taken;
-    holding = false;
-    changed.notify_all();
-  }
-  changed.wait(lock, [this] { return filled > taken || ended; });
-  if (filled == taken) return nullptr;
-  holding = true;
-  const std::size_t slot = taken % kBlocks;
-  n = lengths[slot];
-  return blocks[slot].data();
+  block = {slot->values.data(), slot->values.size(), slot->frames};
+  return true;
 }
 
 void SDecodeAhead::Finish() {
-  if (worker.joinable()) {
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      stopping = true;
-      changed.notify_all();
-    }
-    worker.join();
-  }
+  outRing.Stop();
+  decodedRing.Stop();
+  if (resampling.joinable()) resampling.join();
+  if (decoding.joinable()) decoding.join();
 }

@@ -94,9 +94,13 @@ std::int32_t SResampler::Finish(std::vector<std::int16_t>& out) {
     if (error.empty()) error = "resampler: not started";
     return kFailed;
   }
-  const std::int64_t start = static_cast<std::int64_t>(out.size()) - produced;
+  // soxr rounds the length to the nearest sample; the stream's length is defined as
+  // the whole samples of the input's duration, the same however the input was split.
+  // The filter's delay keeps what Process gave below that, so only the tail is cut.
   const std::int64_t wanted = OutputLength(consumed, rate);
-  for (;;) {
+  const std::size_t end =
+      out.size() + static_cast<std::size_t>(std::max<std::int64_t>(0, wanted - produced));
+  while (produced < wanted) {
     std::size_t made = 0;
     if (soxr_error_t err =
             soxr_process(stream.get(), nullptr, 0, nullptr, block.data(), block.size(), &made);
@@ -106,11 +110,8 @@ std::int32_t SResampler::Finish(std::vector<std::int16_t>& out) {
     }
     if (made == 0) break;
     Append(made, out);
-    if (produced >= wanted) break;
   }
-  // soxr rounds the length to the nearest sample; the stream's length is defined as
-  // the whole samples of the input's duration, the same however the input was split.
-  out.resize(static_cast<std::size_t>(start + wanted), 0);
+  out.resize(end, 0);
   produced = wanted;
   stream.reset();
   return kOk;

@@ -43,7 +43,8 @@ class SResampler {
   // 16-bit results that are ready to out. Returns kOk or kFailed.
   std::int32_t Process(const float* in, std::size_t n, std::vector<std::int16_t>& out);
   // Ends the input and appends the rest. Afterwards this stream has appended exactly
-  // OutputLength(samples given to Process, inRate) values. Returns kOk or kFailed.
+  // OutputLength(samples given to Process, inRate) values, over all the vectors it was
+  // given. Returns kOk or kFailed.
   std::int32_t Finish(std::vector<std::int16_t>& out);
   const std::string& GetError() const { return error; }
 
