@@ -142,10 +142,7 @@ bool SDecodeAhead::Convert(const Slot<float>* in, Slot<std::int16_t>& out) {
   if (in == nullptr) return false;
   const std::size_t n = in->values.size();
   out.values.resize(n);
-  std::int16_t* dst = out.values.data();
-  for (std::size_t i = 0; i < n; ++i) {
-    dst[i] = zuroka::ToSample16(static_cast<double>(in->values[i]) * zuroka::kFullScale);
-  }
+  zuroka::ToSamples16(in->values.data(), n, out.values.data());
   return true;
 }
 

@@ -56,10 +56,7 @@ std::int32_t SResampler::Init(int inRate) {
 void SResampler::Append(std::size_t made, std::vector<std::int16_t>& out) {
   const std::size_t base = out.size();
   out.resize(base + made);
-  std::int16_t* dst = out.data() + base;
-  for (std::size_t i = 0; i < made; ++i) {
-    dst[i] = zuroka::ToSample16(static_cast<double>(block[i]) * zuroka::kFullScale);
-  }
+  zuroka::ToSamples16(block.data(), made, out.data() + base);
   produced += static_cast<std::int64_t>(made);
 }
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -105,12 +106,20 @@ TEST(SLookAhead, EachFrameIsAnalysedOnceAndTheCallerHelps) {
   SFFT fft;
   {
     RunWindow rw(v);
+    std::condition_variable workerSeen;
     SLookAhead ahead(*rw.window, Frames(v), kDB, kCP, 1, [&](int frame, bool worker) {
-      std::lock_guard lock(m);
+      std::unique_lock lock(m);
       seen.push_back(frame);
       (worker ? onWorker : onCaller).insert(std::this_thread::get_id());
-      // A slow worker leaves frames for the caller to analyse while it would wait.
-      if (worker) std::this_thread::sleep_for(std::chrono::microseconds(200));
+      if (worker) {
+        workerSeen.notify_all();
+        lock.unlock();
+        // A slow worker leaves frames for the caller to analyse while it would wait.
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      } else {
+        // On a loaded machine the caller could finish before the worker first runs.
+        workerSeen.wait_for(lock, std::chrono::seconds(10), [&] { return !onWorker.empty(); });
+      }
     });
     for (int f = 0; f < Frames(v); ++f) ahead.Take(f, fft);
   }
