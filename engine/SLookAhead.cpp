@@ -8,6 +8,11 @@ using namespace zuroka;
 
 namespace {
 
+// Take fills the window for every frame a worker may claim, a chunk past it, and
+// keeps the frame being taken: all of it must fit in the window's ring.
+static_assert((SLookAhead::kSlots - 1) * kHop + kFrameLength + SSampleWindow::kChunk <=
+              SSampleWindow::kSpan - SSampleWindow::kChunk);
+
 // The first frame that repeats its predecessor, for a source that gave stored samples:
 // frames at or past it all lie in the padding, as does the one before each.
 std::int64_t FirstRepeat(std::int64_t stored) { return (stored + kHop - 1) / kHop + 1; }
