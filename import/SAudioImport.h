@@ -24,8 +24,9 @@ class SResampler;
 // 16-bit values at 44100 samples per second, rounded and clipped without dither, so
 // the same file always gives the same samples. Other rates go through SResampler.
 //
-// Decoding is streamed in blocks, on a thread of its own (SDecodeAhead) while the
-// calling thread resamples and rounds. The only large allocation is the output,
+// Decoding is streamed in blocks, on a thread of its own (SDecodeAhead), and other
+// rates are resampled on a second one; the calling thread only copies the 16-bit
+// blocks. The only large allocation is the output,
 // reserved once from the header's frame count when the file's size makes that count
 // plausible, and otherwise grown as samples really arrive: a header's claim never
 // allocates more than the file can hold.
@@ -148,8 +149,8 @@ class SAudioImport {
 };
 
 // An import decoded as a run reads it (SAudioImport::Stream): the first channel at
-// 44100 Hz, 16-bit, a block at a time. Decoding runs ahead on its own thread and
-// resampling on the reading thread, so both overlap the run's analysis.
+// 44100 Hz, 16-bit, a block at a time. Decoding and resampling run ahead on threads
+// of their own, so both overlap the run's analysis and leave the frame loop alone.
 class SImportStream final : public SSampleSource {
  public:
   explicit SImportStream(std::unique_ptr<SAudioImport> importer);
