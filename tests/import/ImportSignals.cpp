@@ -62,6 +62,8 @@ std::vector<double> Melody(int rate, double seconds) {
   return out;
 }
 
+int MelodyNoteAt(int k) { return kNotes[k % static_cast<int>(std::size(kNotes))]; }
+
 std::vector<double> Counter(int rate, std::size_t frames) {
   std::vector<double> out(frames);
   for (std::size_t i = 0; i < frames; ++i) out[i] = 0.3 * std::sin(2 * M_PI * 311.0 * i / rate);

@@ -14,6 +14,9 @@ inline constexpr double kMelodySeconds = 3.0;
 // A melody of harmonic tones (notes 57..76, a quarter second each, smooth attack and
 // release), peak about 0.45 of full scale, sampled at rate. Harmonics stay below 5 kHz.
 std::vector<double> Melody(int rate, double seconds = kMelodySeconds);
+// The note Melody plays from k quarter seconds on, and the number of quarter seconds
+// of a melody of the given length.
+int MelodyNoteAt(int k);
 // A different signal for the channels after the first (a steady 311 Hz tone).
 std::vector<double> Counter(int rate, std::size_t frames);
 // Full-scale values as 16-bit samples, rounded and clipped.
