@@ -103,7 +103,7 @@ class SDecodeAhead {
   Slot<std::int16_t> inlineOut;     // inline: the block handed out
   Ring<float> decodedRing;          // decoder to resampler, when there is one
   Ring<std::int16_t> outRing;       // to the owner
-  bool decodeEnded = false;         // inline: the decoder returned no more frames
+  bool decodeEnded = false;         // Produce: the decoder returned no more frames
   Problem problem = Problem::None;  // written by a worker, read by the owner once ended
   bool inline_ = false;             // no workers: Next decodes
   std::thread resampling;           // last: they start once everything they use exists
