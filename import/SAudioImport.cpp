@@ -301,15 +301,14 @@ std::int32_t SAudioImport::FailDecoding(Failure why, std::int32_t result, std::s
   return Fail(why, result, std::move(detail));
 }
 
-std::int32_t SAudioImport::DecodeBlock(std::vector<std::int16_t>& out) {
+std::int32_t SAudioImport::DecodeBlock(SDecodeAhead::Block& block) {
   const int rate = format.sampleRate;
-  SDecodeAhead::Block block;
   if (decoder->Next(block)) {
     decoded += static_cast<std::int64_t>(block.frames);
     if (SResampler::OutputLength(decoded, rate) > zuroka::kMaxImportSamples) {
+      block = {};  // its slot goes with the decoder
       return FailDecoding(Failure::TooLong, kTooLong);
     }
-    out.insert(out.end(), block.samples, block.samples + block.count);
     return kImported;
   }
   // The decoder hands no more: at the end, where the audio stops decoding, or where
@@ -351,9 +350,10 @@ std::int32_t SAudioImport::Decode(const std::function<void(std::size_t)>& onSamp
   if (const std::int32_t r = StartDecoding(); r != kImported) return r;
   try {
     while (!decodeEnded) {
-      const std::size_t before = samples.size();
-      if (const std::int32_t r = DecodeBlock(samples); r != kImported) return r;
-      if (onSamples && samples.size() > before) onSamples(samples.size());
+      SDecodeAhead::Block block;
+      if (const std::int32_t r = DecodeBlock(block); r != kImported) return r;
+      samples.insert(samples.end(), block.samples, block.samples + block.count);
+      if (onSamples && block.count > 0) onSamples(samples.size());
     }
   } catch (...) {
     if (decoder) decoder->Finish();
@@ -370,7 +370,7 @@ SImportStream::SImportStream(std::unique_ptr<SAudioImport> importer)
 SImportStream::~SImportStream() = default;
 
 bool SImportStream::Rewind() {
-  pending.clear();
+  block = {};
   next = 0;
   ended = false;
   if (failed) return false;
@@ -387,10 +387,9 @@ bool SImportStream::Rewind() {
 std::int32_t SImportStream::Read(std::int16_t* out, std::int32_t n) {
   if (failed) return -1;
   try {
-    while (next == pending.size() && !ended) {
-      pending.clear();
+    while (next == block.count && !ended) {
       next = 0;
-      if (importer->DecodeBlock(pending) != SAudioImport::kImported) {
+      if (importer->DecodeBlock(block) != SAudioImport::kImported) {
         failed = true;
         return -1;
       }
@@ -401,8 +400,8 @@ std::int32_t SImportStream::Read(std::int16_t* out, std::int32_t n) {
     failed = true;
     return -1;
   }
-  const std::size_t k = std::min(pending.size() - next, static_cast<std::size_t>(n));
-  std::copy_n(pending.data() + next, k, out);
+  const std::size_t k = std::min(block.count - next, static_cast<std::size_t>(n));
+  std::copy_n(block.samples + next, k, out);
   next += k;
   return static_cast<std::int32_t>(k);
 }

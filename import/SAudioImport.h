@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ImportConstants.h"
+#include "SDecodeAhead.h"
 #include "SFileHandle.h"
 #include "SSampleSource.h"
 #include "SSourceFormat.h"
@@ -129,10 +130,11 @@ class SAudioImport {
   std::int32_t Fail(Failure why, std::int32_t result, std::string detail = {});
   std::int32_t FailDecoding(Failure why, std::int32_t result, std::string detail = {});
   // The steps of a decode: start (again: from the first frame), then one block at a
-  // time appended to out until decodeEnded; the end's checks run in the last step.
+  // time until decodeEnded, valid until the next step; the end's checks run in the
+  // last step, which hands an empty block.
   std::int32_t Restart(bool again);
   std::int32_t StartDecoding();
-  std::int32_t DecodeBlock(std::vector<std::int16_t>& out);
+  std::int32_t DecodeBlock(SDecodeAhead::Block& block);
   std::int32_t Decode(const std::function<void(std::size_t)>& onSamples);
 
   SFileHandle file;                                        // holds the lock
@@ -165,7 +167,7 @@ class SImportStream final : public SSampleSource {
 
  private:
   std::unique_ptr<SAudioImport> importer;
-  std::vector<std::int16_t> pending;  // one block's samples, handed out from next
+  SDecodeAhead::Block block;  // the decoder's current block, handed out from next
   std::size_t next = 0;
   bool started = false;  // decoded from the start once already
   bool ended = false;

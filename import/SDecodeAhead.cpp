@@ -21,8 +21,8 @@ float Clip(float v) {
 }  // namespace
 
 template <class T>
-SDecodeAhead::Ring<T>::Ring(std::size_t reserve) : slots(kBlocks) {
-  for (Slot<T>& s : slots) s.values.reserve(reserve);
+SDecodeAhead::Ring<T>::Ring(std::size_t reserve) : cells(kBlocks) {
+  for (Slot<T>& s : cells) s.values.reserve(reserve);
 }
 
 template <class T>
@@ -30,7 +30,7 @@ SDecodeAhead::Slot<T>* SDecodeAhead::Ring<T>::Claim() {
   std::unique_lock<std::mutex> lock(mutex);
   changed.wait(lock, [this] { return stopping || filled - taken < kBlocks; });
   // The slot is free: the consumer holds at most slot `taken`, and filled < taken + kBlocks.
-  return stopping ? nullptr : &slots[filled % kBlocks];
+  return stopping ? nullptr : &cells[filled % kBlocks];
 }
 
 template <class T>
@@ -58,7 +58,7 @@ SDecodeAhead::Slot<T>* SDecodeAhead::Ring<T>::Take() {
   changed.wait(lock, [this] { return filled > taken || ended || stopping; });
   if (filled == taken || stopping) return nullptr;
   holding = true;
-  return &slots[taken % kBlocks];
+  return &cells[taken % kBlocks];
 }
 
 template <class T>
@@ -84,30 +84,30 @@ SDecodeAhead::SDecodeAhead(sf_private_tag* file, int channels, bool asInt,
       decodedRing(resampler != nullptr && ahead ? framesPerBlock : 0),
       // A resampled block holds at most its frames (from rates above 44100) and the
       // resampler's lag; below 44100 the first blocks grow them once.
-      outRing(framesPerBlock + framesPerBlock / 8 + 64) {
+      outRing(ahead ? framesPerBlock + framesPerBlock / 8 + 64 : 0) {
   const std::size_t values = framesPerBlock * static_cast<std::size_t>(channels);
   if (asInt) {
     ints.resize(values);
   } else {
     floats.resize(values);
   }
-  inline_ = !ahead;
-  if (!ahead) {
-    scratch.values.reserve(framesPerBlock);
-    inlineOut.values.reserve(framesPerBlock);
-    return;
+  // The reads are converted where they are made by the owner (no workers) or, with no
+  // resampler, by the decoder.
+  if (resampler == nullptr || !ahead) scratch.values.reserve(framesPerBlock);
+  if (ahead) {
+    try {
+      // The resampler first: until the decoder runs it has nothing to take, so when
+      // the decoder cannot start it stops having consumed nothing.
+      if (resampler != nullptr) resampling = std::thread(&SDecodeAhead::RunResample, this);
+      decoding = std::thread(&SDecodeAhead::RunDecode, this);
+      return;
+    } catch (const std::system_error&) {
+      Finish();
+    }
   }
-  try {
-    // The resampler first: until the decoder runs it has nothing to take, so when the
-    // decoder cannot start it stops having consumed nothing.
-    if (resampler != nullptr) resampling = std::thread(&SDecodeAhead::RunResample, this);
-    decoding = std::thread(&SDecodeAhead::RunDecode, this);
-  } catch (const std::system_error&) {
-    Finish();
-    inline_ = true;
-    scratch.values.reserve(framesPerBlock);
-    inlineOut.values.reserve(framesPerBlock);
-  }
+  inline_ = true;
+  scratch.values.reserve(framesPerBlock);
+  inlineOut.values.reserve(framesPerBlock);
 }
 
 SDecodeAhead::~SDecodeAhead() { Finish(); }
@@ -158,7 +158,6 @@ bool SDecodeAhead::Produce(Slot<std::int16_t>& out) {
 void SDecodeAhead::RunDecode() {
   if (resampler == nullptr) {
     // Rounding costs little next to decoding: done here, with no second thread.
-    scratch.values.reserve(framesPerBlock);
     try {
       while (Slot<std::int16_t>* out = outRing.Claim()) {
         if (!Produce(*out)) break;

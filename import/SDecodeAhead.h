@@ -61,7 +61,7 @@ class SDecodeAhead {
     std::vector<T> values;
     std::size_t frames = 0;
   };
-  // kBlocks slots handed from one thread to the next, in order.
+  // kBlocks cells handed from one thread to the next, in order.
   template <class T>
   class Ring {
    public:
@@ -74,11 +74,11 @@ class SDecodeAhead {
     bool Stopped();
 
    private:
-    std::vector<Slot<T>> slots;
+    std::vector<Slot<T>> cells;
     std::mutex mutex;
     std::condition_variable changed;
-    std::size_t filled = 0;  // slots published so far
-    std::size_t taken = 0;   // slots handed out and given back
+    std::size_t filled = 0;  // cells published so far
+    std::size_t taken = 0;   // cells handed out and given back
     bool holding = false;    // the consumer holds slot taken % kBlocks
     bool ended = false;
     bool stopping = false;
