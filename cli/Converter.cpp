@@ -64,22 +64,38 @@ int ThreadsPerFile(int cores, int jobs, std::size_t files) {
   return static_cast<int>(std::clamp<std::size_t>(share, 1, kMaxFileThreads));
 }
 
-std::vector<std::string> OutputClashes(const std::vector<std::string>& inputs) {
+namespace {
+
+// The path a name reaches, spelled one way (falls back to the name, normalised).
+std::string SamePath(const std::string& p) {
   namespace fs = std::filesystem;
-  const auto same = [](const std::string& p) {
-    std::error_code ec;
-    const fs::path full = fs::weakly_canonical(fs::absolute(p, ec), ec);
-    return ec ? fs::path(p).lexically_normal().string() : full.string();
-  };
+  std::error_code ec;
+  const fs::path full = fs::weakly_canonical(fs::absolute(p, ec), ec);
+  return ec ? fs::path(p).lexically_normal().string() : full.string();
+}
+
+}  // namespace
+
+std::vector<std::string> OutputClashes(const std::vector<std::string>& inputs) {
   std::map<std::string, std::pair<std::string, std::string>> first;  // output: input, its path
   std::vector<std::string> clashes(inputs.size());
   for (std::size_t i = 0; i < inputs.size(); ++i) {
-    const std::string out = same(ReplaceExt(inputs[i], "mid"));
-    const std::string in = same(inputs[i]);
+    const std::string out = SamePath(ReplaceExt(inputs[i], "mid"));
+    const std::string in = SamePath(inputs[i]);
     const auto [at, added] = first.emplace(out, std::pair{inputs[i], in});
     if (!added && at->second.second != in) clashes[i] = at->second.first;
   }
   return clashes;
+}
+
+std::vector<std::size_t> Repeats(const std::vector<std::string>& inputs) {
+  std::map<std::string, std::size_t> first;  // path: its first input
+  std::vector<std::size_t> repeats(inputs.size(), kNotRepeated);
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    const auto [at, added] = first.emplace(SamePath(inputs[i]), i);
+    if (!added) repeats[i] = at->second;
+  }
+  return repeats;
 }
 
 std::string ClashText(const std::string& input, const std::string& earlier) {

@@ -44,8 +44,13 @@ struct ConvertResult {
 
 // For each input of a batch that writes its MIDI file beside it: the earlier input whose
 // MIDI file is the same file (song.wav and song.flac both give song.mid), or empty. The
-// same input named twice is no clash: both runs write the same bytes.
+// same input named twice is no clash (see Repeats).
 std::vector<std::string> OutputClashes(const std::vector<std::string>& inputs);
+// For each input, the index of an earlier input that names the same file, by any
+// spelling of its path, or kNotRepeated. A repeat is not opened again: it takes the
+// earlier one's result, since two jobs opening one file at once would find it locked.
+inline constexpr std::size_t kNotRepeated = static_cast<std::size_t>(-1);
+std::vector<std::size_t> Repeats(const std::vector<std::string>& inputs);
 // The message for an input that OutputClashes refuses.
 std::string ClashText(const std::string& input, const std::string& earlier);
 

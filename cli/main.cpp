@@ -215,11 +215,17 @@ bool ConvertAll(const CommandLine& cl) {
   // later one is refused rather than silently replacing the earlier one's result.
   const std::vector<std::string> clashes =
       o.output.empty() && !o.infoOnly ? zuroka::OutputClashes(inputs) : std::vector<std::string>(n);
+  const std::vector<std::size_t> repeats = zuroka::Repeats(inputs);
 
   auto worker = [&] {
     for (std::size_t i; (i = next++) < n;) {
       zuroka::ConvertResult r;
-      if (!clashes[i].empty()) {
+      if (const std::size_t j = repeats[i]; j != zuroka::kNotRepeated) {
+        // Claimed before this one, so it is being converted or done.
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return done[j] != 0; });
+        r = results[j];
+      } else if (!clashes[i].empty()) {
         r.err.push_back(zuroka::ClashText(inputs[i], clashes[i]));
       } else {
         r = zuroka::ConvertFile(inputs[i], o, [&](int d, int t) { progress.Update(i, d, t); });
@@ -241,7 +247,7 @@ bool ConvertAll(const CommandLine& cl) {
   for (std::size_t i = 0; i < n; ++i) {
     std::unique_lock lock(mutex);
     changed.wait(lock, [&] { return done[i] != 0; });
-    const zuroka::ConvertResult r = std::move(results[i]);
+    const zuroka::ConvertResult r = results[i];  // a repeat may still copy it
     lock.unlock();
     progress.Emit(r.err, r.out);
     allOk = allOk && r.ok;

@@ -650,4 +650,22 @@ TEST(Converter, RecordingsOfOneNameDoNotReplaceEachOthersMidiFile) {
   }
   // Alone, with -o, it converts.
   EXPECT_EQ(Convert({dir / "song.wave", "-o", dir / "wave.mid"}, dir).status, 0);
+
+  // A file named twice is not opened twice at once: an import holds its lock while it
+  // converts, and the second job found it "in use by another program".
+  const std::string flac = dir / "tune.flac";
+  ASSERT_TRUE(importtest::WriteSound(flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 48000, 2,
+                                     importtest::Melody(48000, 2.0)));
+  for (const char* mode : {"", "--info"}) {
+    SCOPED_TRACE(mode);
+    std::vector<std::string> args = {"-j", "2", flac, dir / "./tune.flac"};
+    if (*mode != '\0') args.push_back(mode);
+    const RunResult twice = Convert(args, dir);
+    EXPECT_EQ(twice.status, 0) << twice.err;
+    EXPECT_EQ(twice.err, "");
+    // Each mention gets the lines of the one conversion.
+    ASSERT_EQ(twice.out.size() % 2, 0u) << twice.out;
+    EXPECT_EQ(twice.out.substr(0, twice.out.size() / 2), twice.out.substr(twice.out.size() / 2));
+    EXPECT_NE(twice.out.find(flac), std::string::npos) << twice.out;
+  }
 }
